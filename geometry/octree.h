@@ -1,0 +1,75 @@
+#pragma once
+// Adaptive octree over the voxelized body: cells per level in contiguous
+// arrays, links per side that cuts sever, the voxel grid with its distance
+// field, and the surface reconstructed by dual contouring.
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+#include "geometry/cut_configuration_table.h"
+#include "geometry/octree_cell.h"
+#include "geometry/vec.h"
+#include "geometry/voxel_grid.h"
+
+class SurfaceMesh;
+
+class Octree {
+ public:
+  Octree();
+  ~Octree();
+
+  // Voxelizes the mesh, refines every cell that touches the surface down to
+  // voxels, restricts and renumbers the tree depth first.
+  bool BuildFromMesh(const SurfaceMesh& mesh, const Vec3d& voxelSize, int maxInteriorCellWidth,
+                     std::wostream* log);
+  // Appends the children of the occupied octants to the next level.
+  void Subdivide(int level, int cell, const bool occupied[8]);
+  // Same-level neighbour in a slot, -1 (coarser leaf there) or -2 (nothing);
+  // splits leaves two or more levels coarser on the way (restriction).
+  int FindNeighbour(int level, int cell, int slot);
+  // Leaf covering a voxel (coordinates in voxels) or -1 outside the body;
+  // *leafLevel receives the leaf's level.
+  int FindLeaf(const Vec3i& voxel, int* leafLevel) const;
+
+  // Cut insertion and dual contouring.
+  void InsertCutTriangle(const Vec3f& p0, const Vec3f& p1, const Vec3f& p2, int32_t tag);
+  int AddCutCrossing(const Vec3i& voxel, int side, float offset, const Vec3f& normal, int32_t tag);
+  void RefineLeaf(int level, int cell);
+  void ExtractSurface();
+  void UpdateSurfacePositions();
+  void UpdatePreviousSurfacePositions();
+  void ExportSurface(SurfaceMesh& target) const;
+
+  int FinestLevel() const { return levelCount - 1; }
+  // Edge length in voxels of a cell at this level.
+  int CellWidth(int level) const { return 1 << (levelCount - 1 - level); }
+
+  const SurfaceMesh* mesh = nullptr;     // not owned
+  std::unique_ptr<VoxelGrid> voxelGrid;
+  Vec3i resolution;                      // voxel counts n_x, n_y, n_z
+  Vec3d voxelSize;                       // voxel edge lengths (mesh units)
+  int32_t levelCount = 0;                // L; level L - 1 is the voxel level
+  std::vector<std::vector<OctreeCell>> cells;  // [level][index]
+
+  CutConfigurationTable cutTable;
+
+  // Surface arrays (dual contouring).
+  std::vector<Vec3f> cutTriangleVertices;       // three per inserted cut triangle
+  std::vector<int32_t> surfaceTriangles;        // three vertex indices per triangle
+  std::vector<int32_t> surfaceTriangleTag;      // per triangle, 0 = the mesh's own surface
+  std::vector<int32_t> vertexTriangleCount;     // per vertex
+  std::vector<int32_t> vertexTriangleStart;     // vertex count + 1 prefix sums
+  std::vector<int32_t> vertexTriangles;         // triangle numbers per vertex
+  std::vector<int32_t> surfaceVertexLevel;      // per vertex: hosting cell's level
+  std::vector<int32_t> surfaceVertexCell;       // per vertex: hosting cell's index
+  std::vector<Vec3f> surfaceVertexLocal;        // per vertex: position in [0,1]^3 of the host
+  std::vector<Vec3f> surfacePositions;          // per vertex, from current corners
+  std::vector<Vec3f> surfacePreviousPositions;  // per vertex, from previous corners
+  int32_t surfaceVertexCount = 0;
+
+  bool embedded = false;      // set by scene set-up after the build
+  int32_t embeddedLevels = 0; // NUM_EMBEDDED_LEVELS
+  Vec3d meshBoxCenter;
+  Vec3d meshBoxHalfExtent;
+};
