@@ -55,24 +55,27 @@ class Tokens {
     return true;
   }
 
-  // A finite float from the next token's leading characters.
+  // A finite float read like a text stream reads one: after white space, from
+  // the current position, leaving the position just behind the number.
   bool NextFloat(float& value) {
-    std::string token;
-    if (!Next(token)) return false;
+    while (pos_ < line_.size() && IsSpace(line_[pos_])) ++pos_;
+    if (pos_ >= line_.size() || !StartsDecimal(pos_)) return false;
+    const char* begin = line_.c_str() + pos_;
     char* end = nullptr;
-    errno = 0;
-    value = std::strtof(token.c_str(), &end);
-    return end != token.c_str() && std::isfinite(value) && !IsHexOrWord(token);
+    value = std::strtof(begin, &end);
+    if (end == begin) return false;
+    pos_ += static_cast<size_t>(end - begin);
+    return std::isfinite(value);
   }
 
  private:
-  // strtof accepts "inf", "nan" and hexadecimal numbers, a text stream does not.
-  static bool IsHexOrWord(const std::string& token) {
-    size_t i = (token[0] == '+' || token[0] == '-') ? 1 : 0;
-    if (i >= token.size()) return true;
-    char c = token[i];
-    if (c == '0' && i + 1 < token.size() && (token[i + 1] == 'x' || token[i + 1] == 'X')) return true;
-    return !(c == '.' || (c >= '0' && c <= '9'));
+  // strtof also accepts "inf", "nan" and hexadecimal numbers; a text stream does not.
+  bool StartsDecimal(size_t i) const {
+    if (line_[i] == '+' || line_[i] == '-') ++i;
+    if (i >= line_.size()) return false;
+    char c = line_[i];
+    if (c == '0' && i + 1 < line_.size() && (line_[i + 1] == 'x' || line_[i + 1] == 'X')) return false;
+    return c == '.' || (c >= '0' && c <= '9');
   }
 
   const std::string& line_;

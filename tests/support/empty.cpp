@@ -1,1 +1,0 @@
-// keeps the support library non-empty while it has no helpers yet
