@@ -24,6 +24,7 @@ enum KeyCode : int32_t {
   kKeyShift,
   kKeyControl,
   kKeyAlt,
+  kKeyBackspace,  // text fields of the dialogs
   kKeyF1 = 300,  // kKeyF1 + n - 1 is Fn, n = 1..12
   kKeyF12 = 311,
   kKeyNumpad0 = 320,  // kKeyNumpad0 + n is numeric keypad n
