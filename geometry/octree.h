@@ -13,6 +13,17 @@
 #include "geometry/voxel_grid.h"
 
 class SurfaceMesh;
+struct VoxelModel;
+
+// Wall-clock seconds of the phases of the last BuildFromMesh.
+struct OctreeBuildTimings {
+  double voxelize = 0;      // peeling passes and voxel model
+  double refine = 0;        // top-down subdivision
+  double copyCrossings = 0; // finest-cell offsets, normals and links
+  double neighbours = 0;    // neighbour tables and restriction
+  double renumber = 0;      // depth-first renumbering
+  double corners = 0;       // rest positions of the corners
+};
 
 class Octree {
  public:
@@ -32,10 +43,17 @@ class Octree {
   // *leafLevel receives the leaf's level.
   int FindLeaf(const Vec3i& voxel, int* leafLevel) const;
 
-  // Cut insertion and dual contouring.
+  // Cut insertion: rasterizes the triangle (octree frame, mesh units) along
+  // the three axes and stores a crossing on both voxels of every covered line.
   void InsertCutTriangle(const Vec3f& p0, const Vec3f& p1, const Vec3f& p2, int32_t tag);
+  // Stores one crossing in the finest cell of a voxel, refining leaves on the
+  // way; returns the cell index, or -1 outside the grid or in empty space.
   int AddCutCrossing(const Vec3i& voxel, int side, float offset, const Vec3f& normal, int32_t tag);
+  // Splits a leaf into eight children, refining coarser neighbours first.
   void RefineLeaf(int level, int cell);
+
+  // Dual contouring of the invalidated blocks; rebuilds the triangles and the
+  // vertex-to-triangle adjacency and sizes the position arrays.
   void ExtractSurface();
   void UpdateSurfacePositions();
   void UpdatePreviousSurfacePositions();
@@ -51,6 +69,9 @@ class Octree {
   Vec3d voxelSize;                       // voxel edge lengths (mesh units)
   int32_t levelCount = 0;                // L; level L - 1 is the voxel level
   std::vector<std::vector<OctreeCell>> cells;  // [level][index]
+  // per level: cells present right after the build, numbered depth first;
+  // cells appended by later refinement follow them
+  std::vector<int32_t> builtCellCounts;
 
   CutConfigurationTable cutTable;
 
@@ -72,4 +93,28 @@ class Octree {
   int32_t embeddedLevels = 0; // NUM_EMBEDDED_LEVELS
   Vec3d meshBoxCenter;
   Vec3d meshBoxHalfExtent;
+  OctreeBuildTimings buildTimings;
+
+ private:
+  void Clear();
+  void CreateRoot();
+  void RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth);
+  void CopyVoxelCrossings(const VoxelModel& model);
+  void ComputeNeighbours();
+  void RenumberDepthFirst();
+  void ComputeRestCorners();
+  // Octant occupancy for splitting an interior leaf: every octant that
+  // reaches into the voxel grid.
+  void OctantsInsideGrid(int level, int cell, bool occupied[8]) const;
+
+  // Cut insertion helpers.
+  void InsertCrossingsAlongAxis(const Vec3d vertices[3], int axis, Vec3d& normal, int32_t tag);
+  void InterpolateChildCorners(int level, int cell);
+  void ConnectChildNeighbours(int level, int cell);
+  void InvalidateSurfaceAroundSide(int finestCell, int side);
+
+  // Dual contouring helpers.
+  void ContourBlock(int cell, int corner);
+  void BuildSurfaceTriangles();
+  void BuildVertexTriangleAdjacency();
 };

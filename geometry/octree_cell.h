@@ -6,6 +6,12 @@
 
 #include "geometry/vec.h"
 
+// Neighbour slot of the same-level cell at offset (dx, dy, dz) in {-1, 0, 1}^3.
+inline constexpr int NeighbourSlot(int dx, int dy, int dz) { return (dx + 1) + 3 * (dy + 1) + 9 * (dz + 1); }
+inline constexpr int kSelfSlot = 13;
+// Neighbour slot across each side -x, +x, -y, +y, -z, +z.
+inline constexpr int kSideSlots[6] = {12, 14, 10, 16, 4, 22};
+
 struct OctreeCell {
   int32_t level = 0;            // octree depth, 0 = root
   int32_t x = 0, y = 0, z = 0;  // coordinates at this level
