@@ -37,6 +37,13 @@ std::string AbsoluteIn(const std::string& folder, const std::string& path) {
   return chosen.lexically_normal().string();
 }
 
+std::string ResolveTypedName(const std::string& folder, const std::string& typed, const std::string& extension) {
+  std::string asTyped = AbsoluteIn(folder, typed);
+  std::error_code error;
+  if (fs::is_directory(asTyped, error)) return asTyped;
+  return AbsoluteIn(folder, WithDefaultExtension(typed, extension));
+}
+
 ChoiceCheck CheckChoice(const std::string& absolutePath, bool save) {
   if (absolutePath.empty() || absolutePath.back() == '/') return ChoiceCheck::Empty;
   std::error_code error;

@@ -15,6 +15,10 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
 // process's current folder is never changed.
 std::string AbsoluteIn(const std::string& folder, const std::string& path);
 
+// The full path a typed name stands for, seen from folder: the default
+// extension is added unless the name already is an existing folder.
+std::string ResolveTypedName(const std::string& folder, const std::string& typed, const std::string& extension);
+
 enum class ChoiceCheck {
   Accept,         // the name can be returned
   Empty,          // no name typed

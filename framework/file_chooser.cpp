@@ -30,7 +30,7 @@ bool ChooseFromScript(Framework* framework, const std::wstring& title, const std
                       std::string& chosen) {
   ScriptCommand answer;
   if (framework == nullptr || !framework->TakeDialogAnswer(answer) || answer.cancel) return false;
-  std::string path = AbsoluteIn(CurrentFolder(), WithDefaultExtension(answer.path, extension));
+  std::string path = ResolveTypedName(CurrentFolder(), answer.path, extension);
   std::wostream* log = framework->Log();
   switch (CheckChoice(path, save)) {
     case ChoiceCheck::Accept:
@@ -95,7 +95,7 @@ class FileChooserDialog {
     ImGui::TextUnformatted(("Folder: " + folder_).c_str());
     ImGui::SameLine();
     if (ImGui::SmallButton("Up")) OpenFolder(fs::path(folder_).parent_path().string());
-    float listHeight = ImGui::GetContentRegionAvail().y - 4 * ImGui::GetFrameHeightWithSpacing();
+    float listHeight = ImGui::GetContentRegionAvail().y - 3.2f * ImGui::GetFrameHeightWithSpacing();
     ImGui::BeginChild("entries", ImVec2(0, listHeight), true);
     std::string enter;
     for (const FolderEntry& entry : entries_) {
@@ -145,14 +145,13 @@ class FileChooserDialog {
       message_ = "Type or choose a file name.";
       return;
     }
-    std::string path = AbsoluteIn(folder_, typed);
+    std::string path = ResolveTypedName(folder_, typed, extension_);
     std::error_code error;
     if (fs::is_directory(path, error)) {
       OpenFolder(path);
       SetName("");
       return;
     }
-    path = AbsoluteIn(folder_, WithDefaultExtension(typed, extension_));
     switch (CheckChoice(path, save_)) {
       case ChoiceCheck::Accept:
         chosen_ = path;

@@ -395,7 +395,8 @@ int Framework::MainLoop() {
   while (!quit_) {
     if (window_) {
       glfwPollEvents();
-      if (glfwWindowShouldClose(window_)) break;
+      DispatchWindowInput();
+      if (!window_ || glfwWindowShouldClose(window_)) break;
       ConfineCursor();
     }
     StepScript();
@@ -577,7 +578,24 @@ void Framework::FillModifiers(InputMessage& message, GLFWwindow* window) const {
   message.y = mouseY_;
 }
 
-void Framework::OnWindowMessage(const InputMessage& message) { DispatchInput(message); }
+void Framework::OnWindowMessage(const InputMessage& message) {
+  // a modal dialog's widgets take its input at once; everything else waits
+  // until the window system has returned, so that handlers may open dialogs
+  // or rebuild the window
+  if (modalDepth_ > 0) {
+    gui_.FeedMessage(message);
+  } else {
+    windowInput_.push_back(message);
+  }
+}
+
+void Framework::DispatchWindowInput() {
+  while (!windowInput_.empty() && !quit_) {
+    InputMessage message = windowInput_.front();
+    windowInput_.pop_front();
+    DispatchInput(message);
+  }
+}
 
 void Framework::OnWindowCharacter(unsigned codepoint) { gui_.FeedCharacter(codepoint); }
 

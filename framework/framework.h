@@ -138,6 +138,7 @@ class Framework {
   void SetDriverEnvironment(DriverType driver);
   void ReportDeviceFailure(const std::string& reason);
   void HandleFrameworkKeys(const InputMessage& message);
+  void DispatchWindowInput();
   void FillModifiers(InputMessage& message, GLFWwindow* window) const;
 
   // script driver
@@ -174,6 +175,7 @@ class Framework {
   bool settingsChangingCalled_ = false;
   BackBuffer backBuffer_;
   int modalDepth_ = 0;
+  std::deque<InputMessage> windowInput_;  // window events not yet dispatched
   std::vector<std::pair<std::string, std::string>> savedEnvironment_;  // driver variables at start
 
   FrameTimer timer_;

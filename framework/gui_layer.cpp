@@ -140,8 +140,9 @@ void GuiLayer::FeedMessage(const InputMessage& message) {
   switch (message.type) {
     case InputType::KeyDown:
     case InputType::KeyUp:
-      if (message.key >= 0 && message.key < static_cast<int>(IM_ARRAYSIZE(io.KeysDown))) {
-        io.KeysDown[message.key] = message.type == InputType::KeyDown;
+      if (message.key >= 0 && message.key < kKeySlots) {
+        keyHeld_[message.key] = message.type == InputType::KeyDown;
+        if (message.type == InputType::KeyDown) keyPressed_[message.key] = true;
       }
       break;
     case InputType::ButtonDown:
@@ -168,6 +169,8 @@ void GuiLayer::FeedCharacter(unsigned codepoint) { ImGui::GetIO().AddInputCharac
 void GuiLayer::ReleaseAllInput() {
   ImGuiIO& io = ImGui::GetIO();
   std::fill(std::begin(io.KeysDown), std::end(io.KeysDown), false);
+  keyHeld_.fill(false);
+  keyPressed_.fill(false);
   io.KeyAlt = io.KeyShift = io.KeyCtrl = io.KeySuper = false;
   for (int b = 0; b < 3; ++b) buttonHeld_[b] = buttonPressed_[b] = false;
 }
@@ -190,6 +193,8 @@ void GuiLayer::BeginFrame(int width, int height, float elapsedTime, bool applica
     io.MouseDown[b] = buttonHeld_[b] || buttonPressed_[b];
     buttonPressed_[b] = false;
   }
+  for (int k = 0; k < kKeySlots; ++k) io.KeysDown[k] = keyHeld_[k] || keyPressed_[k];
+  keyPressed_.fill(false);
   if (deviceObjects_) {
     ImGui_ImplOpenGL3_NewFrame();
   } else if (!io.Fonts->IsBuilt()) {

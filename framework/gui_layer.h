@@ -3,6 +3,7 @@
 // takes every input message first, runs the widget frames, keeps the panels
 // that scripts can reach, and holds widget events until the frame is drawn
 // (a handler may open a dialog, which runs widget frames of its own).
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -66,6 +67,9 @@ class GuiLayer {
   long long applicationFrame_ = 0;
   bool buttonHeld_[3] = {false, false, false};
   bool buttonPressed_[3] = {false, false, false};  // pressed since the last frame
+  static constexpr int kKeySlots = 512;             // the widgets' key table
+  std::array<bool, kKeySlots> keyHeld_{};
+  std::array<bool, kKeySlots> keyPressed_{};       // pressed since the last frame
   ImFont* font_ = nullptr;        // overlay text
   ImFont* widgetFont_ = nullptr;  // panels and dialogs
   std::vector<Panel*> panels_;

@@ -142,7 +142,7 @@ void Panel::Press(PanelControl& control, bool deferred) {
 
 bool Panel::HandleMessage(const InputMessage& message) {
   if (!IsVisible()) {
-    dragStartedInside_ = false;
+    drag_ = Drag::None;
     return false;
   }
   if (message.type == InputType::KeyDown) {
@@ -154,16 +154,17 @@ bool Panel::HandleMessage(const InputMessage& message) {
     }
     return false;
   }
-  if (message.type == InputType::CaptureLost || message.type == InputType::FocusLost) dragStartedInside_ = false;
+  if (message.type == InputType::CaptureLost || message.type == InputType::FocusLost) drag_ = Drag::None;
   if (!IsMouseMessage(message.type)) return false;
   bool inside = Contains(message.x, message.y);
   if (message.type == InputType::ButtonDown || message.type == InputType::ButtonDoubleClick) {
-    dragStartedInside_ = inside;
-    return inside;
+    if (drag_ == Drag::None) drag_ = inside ? Drag::OnPanel : Drag::Elsewhere;
+    return drag_ == Drag::OnPanel;
   }
-  // a drag that began on the panel (the slider) stays with it until released
-  bool consumed = inside || dragStartedInside_;
-  if (message.type == InputType::ButtonUp) dragStartedInside_ = false;
+  // a drag stays with whoever it began on: the slider keeps its drag when the
+  // mouse leaves the panel, a camera drag passes over the panel freely
+  bool consumed = drag_ == Drag::None ? inside : drag_ == Drag::OnPanel;
+  if (message.type == InputType::ButtonUp) drag_ = Drag::None;
   return consumed;
 }
 

@@ -101,7 +101,8 @@ class Panel {
   int x_ = 0, y_ = 0, width_ = 0, height_ = 0;
   bool minimized_ = false;
   bool minimizedChanged_ = false;
-  bool dragStartedInside_ = false;
+  enum class Drag { None, OnPanel, Elsewhere };
+  Drag drag_ = Drag::None;  // where the held mouse buttons were pressed
   long long renderedFrame_ = -1;
   float captionBarHeight_ = 19;  // measured when drawn
   std::vector<PanelControl> controls_;
