@@ -31,7 +31,7 @@ std::wstring ExecutableFolder();
 
 class EffectVariable {
  public:
-  EffectVariable(const VariableDeclaration& declaration) : declaration_(declaration) {}
+  explicit EffectVariable(const VariableDeclaration& declaration) : declaration_(declaration) {}
 
   const std::string& Name() const { return declaration_.name; }
   VariableType Type() const { return declaration_.type; }

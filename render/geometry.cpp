@@ -81,12 +81,13 @@ void Geometry<V>::Draw(const Pass& pass, const InputLayout& layout) const {
 template <typename V>
 void Geometry<V>::DrawInstanced(const Pass& pass, const InputLayout& layout, const VertexStream* instanceStreams,
                                 int instanceStreamCount, int instanceCount) const {
-  if (instanceCount <= 0) return;
+  constexpr int kMaxStreams = 8;
+  if (instanceCount <= 0 || instanceStreamCount < 0 || instanceStreamCount >= kMaxStreams) return;
   pass.Apply();
-  std::vector<VertexStream> streams(1 + instanceStreamCount);
+  VertexStream streams[kMaxStreams];
   streams[0] = VertexStream{vertexBuffer, static_cast<int>(sizeof(V)), 0};
   for (int i = 0; i < instanceStreamCount; ++i) streams[1 + i] = instanceStreams[i];
-  layout.Bind(streams.data(), static_cast<int>(streams.size()), indexBuffer);
+  layout.Bind(streams, 1 + instanceStreamCount, indexBuffer);
   DrawBound(instanceCount);
 }
 

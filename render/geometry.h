@@ -36,7 +36,7 @@ class Geometry {
   // Applies the pass, binds the layout with the vertex buffer in slot 0 and
   // draws all indices, or all vertices when there is no index list.
   void Draw(const Pass& pass, const InputLayout& layout) const;
-  // Same, instanced: instanceStreams feed slots 1, 2, ...
+  // Same, instanced: instanceStreams feed slots 1, 2, ... (at most 7 of them)
   void DrawInstanced(const Pass& pass, const InputLayout& layout, const VertexStream* instanceStreams,
                      int instanceStreamCount, int instanceCount) const;
 
