@@ -92,7 +92,7 @@ double EnclosedVolume(const SurfaceMesh& mesh) {
   return EnclosedVolume(positions, triangles);
 }
 
-std::string ClosedOrientedSurfaceError(const std::vector<int32_t>& triangles) {
+std::string ClosedOrientedSurfaceError(const std::vector<int32_t>& triangles, bool allowCoincidentSheets) {
   // directed edge -> uses
   std::map<std::pair<int32_t, int32_t>, int> directed;
   for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
@@ -101,7 +101,8 @@ std::string ClosedOrientedSurfaceError(const std::vector<int32_t>& triangles) {
   for (const auto& [edge, uses] : directed) {
     auto reverse = directed.find({edge.second, edge.first});
     const int reverseUses = reverse == directed.end() ? 0 : reverse->second;
-    if (uses != 1 || reverseUses != 1) {
+    const bool balanced = uses == reverseUses;
+    if (!balanced || (!allowCoincidentSheets && uses != 1)) {
       return "edge " + std::to_string(edge.first) + "-" + std::to_string(edge.second) + " used " +
              std::to_string(uses) + " times forwards and " + std::to_string(reverseUses) + " times backwards";
     }

@@ -31,8 +31,10 @@ double EnclosedVolume(const std::vector<Vec3f>& positions, const std::vector<int
 double EnclosedVolume(const SurfaceMesh& mesh);
 
 // "" when every edge is used by exactly two triangles in opposite directions,
-// else a description of the first offending edge.
-std::string ClosedOrientedSurfaceError(const std::vector<int32_t>& triangles);
+// else a description of the first offending edge. With coincident sheets
+// allowed, an edge may carry more triangles as long as it is used as often in
+// each direction (two sheets touching back to back along a crease).
+std::string ClosedOrientedSurfaceError(const std::vector<int32_t>& triangles, bool allowCoincidentSheets = false);
 
 // Number of connected components of the triangles (through shared vertices).
 int SurfaceComponentCount(const std::vector<int32_t>& triangles, int vertexCount);
