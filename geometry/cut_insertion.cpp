@@ -126,7 +126,8 @@ void Octree::InvalidateSurfaceAroundSide(int finestCell, int side) {
 }
 
 void Octree::RefineLeaf(int level, int cell) {
-  assert(cells[level][cell].leaf && level + 1 < levelCount);
+  // finest cells and cells already split have nothing to refine
+  if (!cells[level][cell].leaf || level + 1 >= levelCount) return;
   // coarser neighbours first, so that no leaf ends up two levels coarser than the children
   for (int k = 0; k < 27; ++k) {
     if (cells[level][cell].neighbours[k] != -1) continue;

@@ -166,6 +166,7 @@ void Octree::ContourBlock(int cell, int corner) {
       const int tx = p.x + d.x, ty = p.y + d.y, tz = p.z + d.z;
       const int coarse =
           parent.neighbours[NeighbourSlot((tx >> 1) - parent.x, (ty >> 1) - parent.y, (tz >> 1) - parent.z)];
+      if (coarse < 0) continue;
       const Vec3d inCoarse = (local + Vec3d(tx & 1, ty & 1, tz & 1)) * 0.5;
       surfaceVertexLevel.push_back(finest - 1);
       surfaceVertexCell.push_back(coarse);

@@ -132,6 +132,7 @@ void VoxelGrid::ComputeBySweeping() {
 void VoxelGrid::UpdateByWavefront() {
   const int32_t count = VoxelCount();
   std::vector<Vec3d> w(static_cast<size_t>(count));
+  // touched voxels restart from their seed; one whose sample carried no plane keeps its record
 #pragma omp parallel for schedule(static)
   for (int32_t i = 0; i < count; ++i) {
     w[i] = TestBit(touched, i) && TestBit(hasSeed, i) ? seeds[i] : VectorFromRecord(i);
@@ -158,7 +159,8 @@ void VoxelGrid::UpdateByWavefront() {
     }
   }
 
-  // one iteration per 64-voxel word, so clearing touched bits never races
+  // one iteration per 64-voxel word, so clearing touched bits never races; outside
+  // voxels are cleared too, so that a stale bit cannot restart them from a seed later
   const int64_t words = static_cast<int64_t>(touched.size());
 #pragma omp parallel for schedule(static)
   for (int64_t word = 0; word < words; ++word) {
