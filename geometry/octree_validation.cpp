@@ -95,12 +95,10 @@ class Validator {
     const OctreeCell& c = o_.cells[level][i];
     const bool finest = level == o_.FinestLevel();
     if (c.leaf) {
+      // finest cells have no octants; the root of a single-voxel tree keeps -1 like other leaves
+      const int expected = (finest && level > 0) ? -2 : -1;
       for (int k = 0; k < 8; ++k) {
-        const int expected = (finest && level > 0) ? -2 : -1;
-        // the root of a single-voxel tree is the finest cell and keeps -1
-        if (c.children[k] != expected && !(finest && c.children[k] == -1 && level == 0)) {
-          return Fail(level, i, "leaf with child entry " + std::to_string(c.children[k]));
-        }
+        if (c.children[k] != expected) return Fail(level, i, "leaf with child entry " + std::to_string(c.children[k]));
       }
       return true;
     }
