@@ -138,7 +138,8 @@ TEST(Octree, FailedBuildsReportAndLeaveNoCells) {
       {"negative voxel", box, Vec3d(-0.1, 0.1, 0.1), L"must be positive and finite"},
       {"nan voxel", box, Vec3d(0.1, nan, 0.1), L"must be positive and finite"},
       {"index overflow", box, Vec3d(1e-4, 1e-4, 1e-4), L"ERROR: Voxel grid resolution 10000 x 10000 x 10000 is too large"},
-      {"memory", box, Vec3d(1.0 / 1200, 1.0 / 1200, 1.0 / 1200), L"ERROR: Voxel grid resolution 1200 x 1200 x 1200 needs about"},
+      // just below 2^31 voxels: indexable, but about 285 GB
+      {"memory", box, Vec3d(1.0 / 1290, 1.0 / 1290, 1.0 / 1290), L"ERROR: Voxel grid resolution 1290 x 1290 x 1290 needs about"},
       {"axis overflow", box, Vec3d(1e-12, 1, 1), L"is too large"},
   };
   for (const Case& c : cases) {
