@@ -12,6 +12,7 @@
 #include "framework/file_chooser.h"
 #include "framework/message_box.h"
 #include "geometry/matrix4.h"
+#include "render/effect.h"
 
 namespace {
 
@@ -203,8 +204,11 @@ int VardelApp::Run(int argc, char** argv) {
     return 0;
   }
 
-  // 3. callbacks and the cursor in full screen
+  // 3. callbacks and the cursor in full screen; effect errors become message boxes
   RegisterCallbacks();
+  GLTools::SetMessageBoxHandler([](const std::wstring& caption, const std::wstring& text) {
+    ShowMessageBox(caption, text, MessageBoxButtons::Ok, MessageBoxResult::Ok);
+  });
   framework_.SetCursorSettings(true, true);
 
   // 4.-6. the application objects; the scene, or the dialog that asks for one

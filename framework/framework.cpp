@@ -1,6 +1,8 @@
 #include "framework/framework.h"
 
+#include <dlfcn.h>
 #include <epoxy/gl.h>
+#include <link.h>
 // GLFW after the GL loader, which brings the GL declarations
 #include <GLFW/glfw3.h>
 
@@ -38,6 +40,22 @@ Framework* FrameworkOf(GLFWwindow* window) { return static_cast<Framework*>(glfw
 
 void PrintError(std::wostream* log, const std::string& line) {
   if (log) *log << Widen(line) << std::endl;
+}
+
+// Keeps every loaded GL driver module loaded for the rest of the process. A
+// driver switch terminates the display, which would otherwise unload the
+// driver while allocations it made are still alive; the leak checker could
+// then no longer tell whose they are.
+void PinDriverModules() {
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void*) {
+        std::string name = info->dlpi_name ? info->dlpi_name : "";
+        bool driver = name.size() > 7 && (name.compare(name.size() - 7, 7, "_dri.so") == 0 ||
+                                          name.find("libgallium") != std::string::npos);
+        if (driver) dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        return 0;
+      },
+      nullptr);
 }
 
 void FatalErrorBoxHandler(const std::wstring& title, const std::wstring& text) { ShowFatalErrorBox(title, text); }
@@ -201,10 +219,12 @@ bool Framework::CreateContext() {
       ReportDeviceFailure(error);
       return false;
     }
+    PinDriverModules();
     return true;
   }
   glfwMakeContextCurrent(window_);
   glfwSwapInterval(settings_.presentInterval);
+  PinDriverModules();
   return true;
 }
 
@@ -691,6 +711,7 @@ bool Framework::RunModal(const std::wstring& title, int width, int height, const
   GLFWwindow* target = ownWindow ? OpenWindow(title, width, height, true) : window_;
   if (target == nullptr) return false;
   glfwMakeContextCurrent(target);
+  PinDriverModules();
   bool createdGui = false;
   if (!gui_.HasDeviceObjects()) createdGui = gui_.CreateDeviceObjects(log_);
   ++modalDepth_;

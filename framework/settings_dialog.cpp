@@ -38,10 +38,9 @@ void SettingsDialog::Confirm() {
 void SettingsDialog::Render(float /*elapsedTime*/) {
   if (!active_) return;
   const ImGuiIO& io = ImGui::GetIO();
-  ImVec2 size(std::min(460.0f, io.DisplaySize.x), std::min(250.0f, io.DisplaySize.y));
-  ImGui::SetNextWindowPos(ImVec2((io.DisplaySize.x - size.x) / 2, (io.DisplaySize.y - size.y) / 2), ImGuiCond_Always);
-  ImGui::SetNextWindowSize(size, ImGuiCond_Always);
-  ImGuiWindowFlags flags = ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoCollapse |
+  ImGui::SetNextWindowPos(ImVec2(io.DisplaySize.x / 2, io.DisplaySize.y / 2), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+  ImGui::SetNextWindowSizeConstraints(ImVec2(std::min(460.0f, io.DisplaySize.x), 0), io.DisplaySize);
+  ImGuiWindowFlags flags = ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoCollapse |
                            ImGuiWindowFlags_NoSavedSettings;
   if (ImGui::Begin("Device Settings###settings", nullptr, flags)) {
     ImGui::Text("Renderer: %s", device_.renderer.c_str());
