@@ -424,8 +424,11 @@ int Framework::MainLoop() {
     bool scriptFinished = scriptNext_ >= script_.size() && scriptFramesPending_ == 0;
     // without a window a run ends with its script, or after one frame without one
     if (headless_ && options_.frames < 0 && framesRendered_ > 0 && scriptFinished) break;
-    HandlePendingResize();
-    if (!swapChainCreated_) {
+    int width = 0, height = 0;
+    ClientSize(width, height);
+    bool emptyClientArea = width <= 0 || height <= 0;
+    if (!emptyClientArea) HandlePendingResize();
+    if (emptyClientArea || !swapChainCreated_) {
       // a minimised window renders nothing and its time stands still
       if (!emptyClientAreaPaused) timer_.Pause();
       emptyClientAreaPaused = true;
