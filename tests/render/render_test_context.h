@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "framework/headless_context.h"
@@ -24,6 +25,9 @@ class GLTest : public ::testing::Test {
   // driver's own allocations (suppressed by name) from ours.
   static HeadlessContext* Context() {
     static HeadlessContext* context = [] {
+      // tests compile every shader afresh instead of reading or writing the
+      // user's shader cache, whose writer thread trips the leak checker
+      setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
       auto* created = new HeadlessContext;
       if (!created->Create(&createError_)) {
         delete created;

@@ -1,0 +1,348 @@
+#pragma once
+// The simulated body: material and time parameters, the hexahedral finite
+// element hierarchy built on the octree's leaves, the multigrid solver state
+// and the collision data. Nearly everything is a structure of arrays, one
+// vector per attribute and hierarchy level, indexed by cell or vertex number
+// (-1 = none), so that cuts update the model in place.
+//
+// Hierarchy levels count from the finest (0, one cell per octree leaf) up to
+// numLevels - 1; level numEmbeddedLevels is the simulation level.
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cutsim/coarse_solver.h"
+#include "cutsim/element_matrix.h"
+#include "cutsim/row_storage.h"
+#include "geometry/vec.h"
+
+class Octree;
+struct OctreeCell;
+
+// Vertices representing one cell corner with their interpolation
+// coefficients: a regular corner is its own vertex with coefficient 1, a
+// hanging corner the corners of the cell it hangs on with trilinear weights.
+struct CornerStencil {
+  static constexpr int kCapacity = 64;
+  int count = 0;
+  int32_t vertex[kCapacity];
+  double coefficient[kCapacity];
+};
+
+// Integer weight (eighths) of a host corner at a point on the host's
+// boundary: product over the axes of 2 - |delta| / 2^(hostDepth - 1).
+int HangingWeight(const Vec3i& hostCorner, const Vec3i& point, int hostDepth);
+// Rotation of F by 5 steps of R <- (R + R^-T) / 2; the identity when the
+// result is not finite, inverted, or |det R - 1| >= 0.1.
+Mat3d PolarRotation(const Mat3d& F);
+// Displacement gradient of an element (row: displacement component, column:
+// derivative direction) from corner weights q, corner displacements u and the
+// element's edge lengths.
+Mat3d CornerDisplacementGradient(const double q[8], const Vec3d u[8], const double length[3]);
+
+class CutSim {
+ public:
+  static constexpr int kCoarseIterationLimit = 2500;
+  static constexpr int kPreSmoothingSweeps = 2;
+  static constexpr int kPostSmoothingSweeps = 1;
+
+  explicit CutSim(Octree& octree, int solverKind = 0, int logLevel = 0);
+  CutSim(const CutSim&) = delete;
+  CutSim& operator=(const CutSim&) = delete;
+  ~CutSim();
+
+  // --- parameters, constraints, corner helpers (cut_sim.cpp)
+  void SetVertexFixed(int level, int vertex, bool on);
+  // Rest position of a vertex in mesh units.
+  Vec3d RestPosition(int level, int vertex) const;
+  Vec3i CornerPosition(int level, int cell, int corner) const;
+  void CornerRepresentation(int level, int cell, int corner, CornerStencil& out) const {
+    if (!((hangingCorners[level][cell] >> corner) & 1)) {
+      out.count = 1;
+      out.vertex[0] = cellVertices[level][cell][corner];
+      out.coefficient[0] = 1.0;
+      return;
+    }
+    out.count = 0;
+    AccumulateCorner(level, cell, corner, 1.0, 8, out);
+  }
+  void AccumulateCorner(int level, int cell, int corner, double coefficient, int depthGuard,
+                        CornerStencil& out) const;
+  // False with an "ERROR: " line when the material gives no finite stiffness.
+  bool ValidateMaterial(std::wostream* log) const;
+  // False with an "ERROR: " line unless 0 <= numEmbeddedLevels < numLevels.
+  bool ValidateLevels(std::wostream* log) const;
+  void ResizeLevels();
+  bool Built() const { return built; }
+
+  // --- element matrices and material (element_matrix.cpp)
+  // Returns false (zero matrices, "ERROR: " line) for an invalid material.
+  bool SetMaterial(const Vec3d& voxelSizeIgnored, double E, double nu, bool inertiaOn, double timeStep,
+                   double dampingFactor, double density, bool rotationsOn, std::wostream* log = nullptr);
+  void ComputeCompositeStiffness();
+  void ComputeElementMatrices();
+  void ComputeChildOctantMasks();
+  void GroupChildrenByParent(int childLevel);
+  void AccumulateChildMatrices(int level);
+  // Levels 0 and 1 below the simulation level are not stored: every level-0
+  // matrix is voxelStiffness and a level-1 matrix follows from its depth and
+  // child mask (the table entry or voxelStiffness * 2^depth).
+  bool StoresElementMatrices(int level) const;
+  void Level1Matrix(int cell, ElementMatrix& out) const;
+  const ElementMatrix& ElementMatrixOf(int level, int cell, ElementMatrix& scratch) const;
+  void ComputeRestForces();
+  void ComputeLumpedMasses();
+
+  // --- finite element hierarchy (hierarchy.cpp)
+  // Returns false (nothing built, "ERROR: " line) for invalid level counts.
+  bool BuildHierarchy(bool incremental, std::wostream* log = nullptr);
+  int AllocateCell(int level);
+  void AddFaceNeighbour(int level, int cell, int face, int neighbour);
+  // Flood fill over face neighbours around a position; fills floodResult.
+  void CollectCornerGroup(int level, int startCell, const Vec3i& position);
+  int RenderIndexOfVertex(int vertex);
+  void ComputeElementCorners();
+  void ComputeEmbeddedBounds();
+  void ComputeOccupancy();
+  void ResetLevelsForBuild();
+  void BuildLevel0Cells();
+  void BuildLevel0Adjacency();
+  void GrowFaceSlots(int level);
+  void ResetCellFaces(int level, int cell);
+  void PrepareFloodFill(int level);
+  void RecordGroupEntry(int level, int cell, const Vec3i& position);
+  bool ClosedBoxContains(int level, int cell, const Vec3i& position) const;
+  void ClearFloodVisited();
+  int FindOctreeCell(int depth, const Vec3i& coordinates) const;
+  void UnassignLevel1CornersBelow(int depth, int index);
+  void UnassignLevel1Neighbourhood();
+  void StartVertexNumbering(int level);
+  int TakeVertexIndex(int level);
+  void SetVertexSlot(int level, int vertex, const Vec3i& position, bool fixed, const Vec3d& force);
+  void AssignCornerGroup(int level, const Vec3i& position);
+  void BuildVertices(int level);
+  void MarkOctreeLeavesBuilt();
+  void BuildSurfaceVertices();
+  void SizeSolverRecords();
+  void BuildEmbeddingMap();
+  int ElementOfLevel0Cell(int cell) const;
+  void SetRestPositions();
+  void RestorePositionsFromOctree();
+  void SizeElementMatrices();
+  void ClearContacts();
+
+  // --- multigrid levels (multigrid_levels.cpp)
+  void BuildCoarseCells(int level);
+  void BuildCoarseAdjacency(int level);
+  void BuildProlongationStencils();
+  void ReleaseChangedNeighbourhood(int fineLevel);
+  void SizeCoarseLevel(int level);
+  int TakeCoarseCell(int level);
+  void InitCoarseCell(int level, int cell, const Vec3i& position, int depth);
+  void ComputeStencil(int level, int vertex, std::array<int32_t, 8>& vertices, std::array<int32_t, 8>& weights);
+  void RoundStencil(const CornerStencil& composed, std::array<int32_t, 8>& vertices, std::array<int32_t, 8>& weights);
+
+  // --- constraint propagation and corner transfer (constraint_transfer.cpp)
+  void PropagateConstraints(int topLevel);
+  void CopyVertexPositionsIntoOctree();
+  void StoreCornerPositionsInOctree();
+  void InterpolatePositionsDown(int coarseLevel);
+  void CopyLeafCorners(OctreeCell& leaf) const;
+  int SimulationElementOf(int level0Cell) const;
+
+  // --- row storage (row_storage.cpp)
+  int AddBlock(int level, int row, int column, const Mat3d& block);
+  int AddScaledBlock(int level, int row, int column, const Mat3d& block, double scale);
+  void WireRow(int level, int vertex);
+  void CompactRows();
+  // Fixed-order scatter through the level's position cache: the slow path
+  // searches (and records when asked and the structure is unchanged), the
+  // fast path replays the recorded positions in the same order.
+  void BeginScatter(int level, bool structureChangedNow, bool record);
+  void ScatterBlock(int level, int row, int column, const Mat3d& block, double scale) {
+    if (scatterFast_) {
+      int p = scatterPositions[scatterLevel_][scatterCursor_++];
+      if (p >= 0) {
+        AddScaled(levelVertices[level][row].blocks[p], block, scale);
+        return;
+      }
+    }
+    ScatterBlockSlow(level, row, column, block, scale, scatterFast_);
+  }
+  void ScatterBlockSlow(int level, int row, int column, const Mat3d& block, double scale, bool replayed);
+  int NextScatterPosition() { return scatterPositions[scatterLevel_][scatterCursor_++]; }
+  void RecordScatterPosition(int position);
+
+  // --- multigrid solver (multigrid.cpp)
+  void GaussSeidelSweep(int level, double omega);
+  void ComputeResidual(int level);
+  void Restrict(int level);
+  void ProlongateAndCorrect(int level);
+  void VCycle(int preSweeps, int postSweeps);
+  void Solve(int cycles);
+  void SolveExtended();
+  void UpdateMultigridOperators(bool structureChangedNow, int simulationLevel);
+  void SolveCoarsestLevel();
+  void ZeroLevelSystem(int level);
+  void BuildGalerkinRow(int fineLevel, int vertex);
+  void BuildCoarsestMatrix();
+
+  // --- time step (time_step.cpp)
+  void PrepareTimeStep();
+  void ComputeRotations(int level);
+  void Assemble(int level, bool structureChangedNow, bool record);
+  void ApplyFixations(int level);
+  void AssembleRightHandSide(int level);
+  Mat3d ElementRotation(int level, int element) const;
+  void AssembleElement(int level, int element);
+
+  // --- collision detection (collision.cpp)
+  void FillElementHash();
+  void DetectContacts();
+  void DistributeContacts();
+  int32_t HashKey(int i, int j, int k) const;
+  Vec3i HashCell(const Vec3d& p) const;
+  // Newton's method, exactly two steps, on the trilinear map over [-1, 1]^3;
+  // false for a collapsed element (singular Jacobian).
+  bool InverseTrilinear(const Vec3d corners[8], const Vec3d& x, Vec3d& local) const;
+  // Inside flag, penetration d (<= 0 inside) and unit contact normal.
+  bool LocateInElement(int element, const Vec3d& x, double& d, Vec3d& normal) const;
+  int ElementOfVoxel(const Vec3i& voxel, int* leafLevel, int* leafIndex) const;
+  bool SurfacePointInUse(int point) const;
+  int ElementOfSurfacePoint(int point) const;
+  bool AreFaceNeighbours(int element, int other) const;
+  void FindSelfContact(int point);
+
+  // ---------------------------------------------------------------- state
+  Octree& octree;                               // not owned
+  const std::wstring* sceneDescription = nullptr;  // not owned; set by the control panel
+  int32_t solverKind = 0;                       // 0 = multigrid
+  int32_t logLevel = 0;
+
+  // Material and time parameters (fixed after SetMaterial).
+  Vec3d voxelSize;             // hx, hy, hz (mesh units), from the octree
+  double E = 0;                // Young's modulus (Pa); also the diagonal of fixed rows
+  double nu = 0;               // Poisson ratio
+  double timeStep = 0;         // s
+  double dampingFactor = 0;    // 1/s, mass-proportional damping
+  double density = 0;          // kg/m^3
+  double voxelMass = 0;        // hx * hy * hz * density
+  bool inertiaEnabled = true;  // inertia terms of assembly and right-hand side
+  bool rotationsEnabled = true;  // corotation of the element matrices
+  Vec3d gravity;               // acceleration, zero until scene set-up stores it
+  int32_t numLevels = 1;
+  int32_t numEmbeddedLevels = 0;  // u, the simulation level
+  int32_t occupancyWordCount = 1; // 64-bit words per simulation element
+
+  // Element matrices.
+  ElementMatrix voxelStiffness;
+  std::vector<ElementMatrix> compositeStiffness;        // [256 child-octant masks]
+  // [level 0..u][cell]; level u divided by 2^depth (normalised), levels
+  // 1..u-1 true matrices; empty where StoresElementMatrices is false
+  std::vector<std::vector<ElementMatrix>> elementMatrices;
+  std::vector<int32_t> childOctantMask;                 // [level-1 cell], low 8 bits
+  std::vector<std::array<Vec3d, 8>> restForces;         // [element]: K_e * X_e per corner
+
+  // Per-level cell arrays.
+  std::vector<int32_t> cellCount;                            // [level]
+  std::vector<std::vector<int32_t>> cellDepth;               // [level][cell] log2 edge (voxels)
+  std::vector<std::vector<Vec3i>> cellPosition;              // [level][cell] minimum corner (voxels)
+  std::vector<std::vector<int32_t>> cellParent;              // [level][cell] cell of level + 1, -1 none
+  std::vector<std::vector<int32_t>> faceNeighbourCount;      // [level][6 * cell + face]
+  std::vector<std::vector<int32_t>> faceNeighbours;          // [level][(6 * cell + face) * faceSlotCount + k], -1 unused
+  // [level] slots per face: 4 at level 0 (the most a face can have there),
+  // grown on demand above, so coarse levels do not reserve 4^(level+1)
+  std::vector<int32_t> faceSlotCount;
+  std::vector<std::vector<std::array<int32_t, 8>>> cellVertices;  // [level][cell][corner] vertex, or host cell if hanging
+  std::vector<std::vector<uint8_t>> hangingCorners;          // [level][cell] bit per corner
+  std::vector<std::vector<double>> cellStiffnessScale;       // [level][cell]
+  std::vector<std::vector<Mat3d>> cellRotation;              // [level][cell] corotation, row-major
+  std::vector<std::vector<uint8_t>> cellRebuilt;             // [level][cell] created/regrouped by this build
+
+  // Per-level vertex arrays.
+  std::vector<int32_t> vertexCount;                          // [level]
+  std::vector<std::vector<Vec3i>> vertexPosition;            // [level][vertex] (voxels)
+  std::vector<std::vector<int32_t>> vertexCoarseCell;        // [level][vertex] cell of level + 1, -1 none
+  std::vector<std::vector<uint8_t>> vertexFixed;             // [level][vertex] Dirichlet flag
+  std::vector<std::vector<Vec3d>> vertexForce;               // [level][vertex] applied force
+  std::vector<std::vector<std::array<int32_t, 8>>> prolongationVertices;  // [level][vertex] coarse vertices
+  std::vector<std::vector<std::array<int32_t, 8>>> prolongationWeights;   // [level][vertex] eighths, sum 8
+  std::vector<std::vector<double>> vertexMass;               // [level 0..u][vertex] lumped mass (kg)
+  std::vector<std::vector<LevelVertex>> levelVertices;       // [level][vertex] row and state
+  std::vector<std::vector<VertexHistory>> vertexHistory;     // [level][vertex] builder and x^-
+
+  // Level-0 extras.
+  std::vector<std::array<int32_t, 2>> elementOctreeCell;     // [level-0 cell] octree depth, index
+  std::map<std::array<int32_t, 3>, int32_t> vertexLookup;    // position -> level-0 vertex (first build)
+  std::vector<int32_t> renderVertices;                       // level-0 surface vertices, first-use order
+  std::vector<int32_t> renderVertexIndex;                    // [level-0 vertex] index in renderVertices, -1
+
+  // Simulation-level extras.
+  std::vector<std::vector<int32_t>> embeddingMap;            // [level 0..u-1][cell] -> element
+  std::vector<uint64_t> occupancyWords;                      // [element * occupancyWordCount + word]
+  std::vector<std::array<Vec3d, 2>> embeddedBounds;          // [element] min, max in [0,1]^3
+  std::vector<std::array<Vec3f, 8>> elementCorners;          // [element] current corner positions
+  std::vector<Vec3d> vertexDisplacement;                     // [simulation vertex] x - X, per step
+
+  // Flood-fill work areas.
+  struct GroupEntry {
+    int32_t cell;
+    int8_t offset[3];  // 0 or 1: corner offset; -1: strictly between the faces
+  };
+  std::vector<uint8_t> floodVisited;     // [cell of the current level]
+  std::vector<int32_t> floodStack;       // cells
+  std::vector<int32_t> floodStackState;  // per stack entry: axis * 1024 + slot
+  std::vector<GroupEntry> floodResult;
+  std::vector<uint8_t> cellVisited;      // [cell], grouping marks
+  bool firstBuild = true;
+  bool built = false;                    // a BuildHierarchy has succeeded
+  bool structureChanged = true;          // set by every build, cleared by PrepareTimeStep
+  int inexactStencilCount = 0;           // stencils rounded for lack of room (unbalanced trees)
+
+  // Build scratch.
+  std::vector<int32_t> scratchIndices;
+  std::vector<uint8_t> scratchFlags;
+  std::vector<std::array<int32_t, 2>> scratchOctreeStack;
+  std::vector<std::array<int32_t, 2>> scratchRepresentative;
+  std::vector<int32_t> vertexFreeList;   // vertex indices free for reuse, ascending
+  size_t nextFreeVertex = 0;
+  std::vector<int32_t> coarseFreeList;   // coarse cells free for reuse, ascending
+  size_t nextFreeCoarseCell = 0;
+  std::vector<int32_t> childStart;       // [coarse cell + 1] children grouped by parent
+  std::vector<int32_t> childList;
+  std::vector<int32_t> childFill;
+
+  // Solver state.
+  std::vector<int32_t> poolColumns;             // rows of levels u..L-1 after CompactRows
+  std::vector<Mat3d> poolBlocks;
+  std::vector<std::vector<int32_t>> scatterPositions;  // [level] cached block positions
+  CoarseSolver coarseSolver{kCoarseIterationLimit};
+  std::vector<double> coarseSolution;           // 3 * N(L-1), warm start
+  std::vector<double> coarseRightHandSide;      // 3 * N(L-1)
+  std::vector<int32_t> galerkinColumns;         // scratch list T of the Galerkin product
+  std::vector<Mat3d> galerkinBlocks;
+  int lastCoarseIterations = 0;
+  CornerStencil assemblyStencils[8];            // corners of the element being assembled
+  Mat3d assemblyBlocks[64];                     // its rotated, scaled blocks
+
+  // Collision detection.
+  bool collisionEnabled = false;
+  double penaltyStiffness = 0;                  // set by SetMaterial
+  Vec3d collisionCellSize;                      // hash cell (mesh units)
+  std::multimap<int32_t, int32_t> elementHash;  // key -> element
+  std::vector<Mat3d> contactStiffness;          // [surface point]
+  std::vector<Vec3d> contactForce;              // [surface point]
+  std::vector<uint8_t> contactFlag;             // [surface point]
+  std::vector<int32_t> pointHashKey;            // [surface point], -1 not sampled
+
+ private:
+  // Scatter state of the current pass.
+  int scatterLevel_ = -1;
+  bool scatterFast_ = false;
+  bool scatterRecord_ = false;
+  size_t scatterCursor_ = 0;
+
+};
