@@ -10,6 +10,7 @@
 // need the context that created them to be current.
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <set>
 #include <vector>
 
