@@ -7,6 +7,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/cutting_surface.h"
 #include "app/editor.h"
 #include "app/recorder.h"
 #include "app/scene.h"
@@ -14,17 +15,14 @@
 
 namespace {
 
-struct CutTriangle {
-  Vec3f corners[3];
-  int32_t id = 1;
-};
-
 void WriteTriangleLine(std::ostream& out, const Vec3f corners[3], int32_t id) {
   for (int c = 0; c < 3; ++c) {
     out << corners[c].x << " " << corners[c].y << " " << corners[c].z << "   ";
   }
   out << id << "\n";
 }
+
+}  // namespace
 
 // Reads and checks a whole cutting surface file before anything is cut.
 bool ReadCuttingSurface(const std::wstring& fileName, std::vector<CutTriangle>& triangles, std::wostream* log) {
@@ -65,8 +63,6 @@ bool ReadCuttingSurface(const std::wstring& fileName, std::vector<CutTriangle>& 
   }
   return true;
 }
-
-}  // namespace
 
 void Editor::CutAlongToolPath() {
   if (pathPoints_.size() < 2 || firstUncut_ >= pathPoints_.size()) return;
