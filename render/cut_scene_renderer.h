@@ -12,6 +12,7 @@
 #include <iosfwd>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "app/edit_tool.h"
@@ -60,6 +61,10 @@ class CutSceneRenderer : public ObjectPicker {
   void ReleaseSizeDependent();
   // Device destroyed: frees every device object.
   void Release();
+
+  // Folder (ending in '/') the effect files are loaded from at the next
+  // Create; empty, the default, is the folder of the running executable.
+  void SetEffectFolder(const std::wstring& folder);
 
   void SetProjection(const Mat4f& projection);
   void SetToolPose(const ToolPose& pose);
