@@ -70,9 +70,11 @@ int CoarseSolver::Solve(const std::vector<double>& rhs, std::vector<double>& x) 
     if (std::fabs(rho) < 1e-20 || !std::isfinite(rho)) return iteration;
     Multiply(p, q);
     double pq = DotProduct(p, q, n);
+    // p.q = 0 or non-finite (overflow, broken matrix) gives no usable step:
+    // keep the last iterate rather than spread inf or NaN through x
+    if (pq == 0 || !std::isfinite(pq)) return iteration;
     double alpha = rho / pq;
-    // p.q = 0 or a non-finite step would spread inf/NaN: keep the last iterate
-    if (pq == 0 || !std::isfinite(alpha)) return iteration;
+    if (!std::isfinite(alpha)) return iteration;
     for (int i = 0; i < n; ++i) x[i] += alpha * p[i];
     ++iteration;
     if (iteration >= maxIterations) return iteration;

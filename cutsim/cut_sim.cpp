@@ -1,6 +1,5 @@
 #include "cutsim/cut_sim.h"
 
-#include <cassert>
 #include <cstdlib>
 #include <ostream>
 
@@ -13,10 +12,11 @@ CutSim::CutSim(Octree& octreeRef, int solverKindValue, int logLevelValue)
 
 CutSim::~CutSim() = default;
 
-void CutSim::SetVertexFixed(int level, int vertex, bool on) {
-  assert(level >= 0 && level < static_cast<int>(vertexFixed.size()));
-  assert(vertex >= 0 && vertex < static_cast<int>(vertexFixed[level].size()));
+bool CutSim::SetVertexFixed(int level, int vertex, bool on) {
+  if (level < 0 || level >= static_cast<int>(vertexFixed.size())) return false;
+  if (vertex < 0 || vertex >= static_cast<int>(vertexFixed[level].size())) return false;
   vertexFixed[level][vertex] = on ? 1 : 0;
+  return true;
 }
 
 Vec3d CutSim::RestPosition(int level, int vertex) const {
@@ -51,8 +51,11 @@ void AppendMerged(CornerStencil& out, int32_t vertex, double coefficient) {
       return;
     }
   }
-  assert(out.count < CornerStencil::kCapacity);
-  if (out.count == CornerStencil::kCapacity) return;
+  // never written past the end; the build counts incomplete representations
+  if (out.count == CornerStencil::kCapacity) {
+    out.overflow = true;
+    return;
+  }
   out.vertex[out.count] = vertex;
   out.coefficient[out.count] = coefficient;
   ++out.count;

@@ -28,6 +28,7 @@ struct OctreeCell;
 struct CornerStencil {
   static constexpr int kCapacity = 64;
   int count = 0;
+  bool overflow = false;  // a vertex did not fit: the representation is incomplete
   int32_t vertex[kCapacity];
   double coefficient[kCapacity];
 };
@@ -55,11 +56,13 @@ class CutSim {
   ~CutSim();
 
   // --- parameters, constraints, corner helpers (cut_sim.cpp)
-  void SetVertexFixed(int level, int vertex, bool on);
+  // False (nothing changed) for a level or vertex out of range.
+  bool SetVertexFixed(int level, int vertex, bool on);
   // Rest position of a vertex in mesh units.
   Vec3d RestPosition(int level, int vertex) const;
   Vec3i CornerPosition(int level, int cell, int corner) const;
   void CornerRepresentation(int level, int cell, int corner, CornerStencil& out) const {
+    out.overflow = false;
     if (!((hangingCorners[level][cell] >> corner) & 1)) {
       out.count = 1;
       out.vertex[0] = cellVertices[level][cell][corner];
@@ -164,16 +167,34 @@ class CutSim {
   void BeginScatter(int level, bool structureChangedNow, bool record);
   void ScatterBlock(int level, int row, int column, const Mat3d& block, double scale) {
     if (scatterFast_) {
-      int p = scatterPositions[scatterLevel_][scatterCursor_++];
+      int p = NextScatterPosition();
       if (p >= 0) {
-        AddScaled(levelVertices[level][row].blocks[p], block, scale);
-        return;
+        LevelVertex& target = levelVertices[level][row];
+        // a replay that left the recorded sequence must not write elsewhere
+        if (p < target.count && target.columns[p] == column) {
+          AddScaled(target.blocks[p], block, scale);
+          return;
+        }
+        AbandonReplay();
       }
     }
     ScatterBlockSlow(level, row, column, block, scale, scatterFast_);
   }
   void ScatterBlockSlow(int level, int row, int column, const Mat3d& block, double scale, bool replayed);
-  int NextScatterPosition() { return scatterPositions[scatterLevel_][scatterCursor_++]; }
+  // The next recorded position; past the end of the record the replay is
+  // abandoned and -1 (search) is returned.
+  int NextScatterPosition() {
+    const std::vector<int32_t>& cache = scatterPositions[scatterLevel_];
+    if (scatterCursor_ < cache.size()) return cache[scatterCursor_++];
+    AbandonReplay();
+    return -1;
+  }
+  // The pass goes on searching; the record is dropped at EndScatter so that
+  // the next pass records afresh.
+  void AbandonReplay();
+  // Ends a pass; a replay that did not use the whole record is abandoned too.
+  void EndScatter();
+  bool ScatterReplaying() const { return scatterFast_; }
   void RecordScatterPosition(int position);
 
   // --- multigrid solver (multigrid.cpp)
@@ -343,6 +364,7 @@ class CutSim {
   int scatterLevel_ = -1;
   bool scatterFast_ = false;
   bool scatterRecord_ = false;
+  bool scatterAbandoned_ = false;
   size_t scatterCursor_ = 0;
 
 };

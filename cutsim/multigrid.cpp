@@ -6,6 +6,10 @@
 
 #include "cutsim/cut_sim.h"
 
+namespace {
+bool UsablePivot(double d) { return d != 0 && std::isfinite(d); }
+}  // namespace
+
 void CutSim::GaussSeidelSweep(int level, double omega) {
   std::vector<LevelVertex>& vertices = levelVertices[level];
   int n = vertexCount[level];
@@ -21,13 +25,14 @@ void CutSim::GaussSeidelSweep(int level, double omega) {
       }
       a -= MulVec(row.blocks[p], vertices[j].x);
     }
-    // a row without a usable diagonal leaves its vertex where it is
+    // a row without a usable diagonal leaves its vertex where it is: a zero
+    // or non-finite pivot would put inf or NaN into x and spread from there
     if (D == nullptr) continue;
     const Mat3d& d = *D;
     Vec3d& x = row.x;
-    if (d.m[0] != 0) x.x += omega * ((a.x - d.m[1] * x.y - d.m[2] * x.z) / d.m[0] - x.x);
-    if (d.m[4] != 0) x.y += omega * ((a.y - d.m[3] * x.x - d.m[5] * x.z) / d.m[4] - x.y);
-    if (d.m[8] != 0) x.z += omega * ((a.z - d.m[6] * x.x - d.m[7] * x.y) / d.m[8] - x.z);
+    if (UsablePivot(d.m[0])) x.x += omega * ((a.x - d.m[1] * x.y - d.m[2] * x.z) / d.m[0] - x.x);
+    if (UsablePivot(d.m[4])) x.y += omega * ((a.y - d.m[3] * x.x - d.m[5] * x.z) / d.m[4] - x.y);
+    if (UsablePivot(d.m[8])) x.z += omega * ((a.z - d.m[6] * x.x - d.m[7] * x.y) / d.m[8] - x.z);
   }
 }
 
@@ -127,9 +132,18 @@ void CutSim::BuildGalerkinRow(int fineLevel, int vertex) {
     const auto& weights = prolongationWeights[fineLevel][j];
     for (int k = 0; k < 8; ++k) {
       if (weights[k] == 0) continue;
-      int position;
-      if (scatterFast_) {
+      int position = -1;
+      if (ScatterReplaying()) {
         position = NextScatterPosition();
+        // a recorded entry that is not this column means the replay went astray
+        if (position >= static_cast<int>(galerkinColumns.size()) ||
+            (position >= 0 && galerkinColumns[position] != stencil[k])) {
+          AbandonReplay();
+          position = -1;
+          for (size_t t = 0; t < galerkinColumns.size(); ++t) {
+            if (galerkinColumns[t] == stencil[k]) position = static_cast<int>(t);
+          }
+        }
       } else {
         position = -1;
         for (size_t t = 0; t < galerkinColumns.size(); ++t) {
@@ -191,6 +205,7 @@ void CutSim::UpdateMultigridOperators(bool structureChangedNow, int simulationLe
         }
       }
     }
+    EndScatter();
   }
   BuildCoarsestMatrix();
 }

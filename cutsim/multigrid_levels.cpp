@@ -159,11 +159,17 @@ void CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& verti
   for (int k = 0; k < 8; ++k) {
     if (cornerWeight[k] == 0) continue;
     CornerRepresentation(coarseLevel, coarse, k, corner);
+    composed.overflow = composed.overflow || corner.overflow;
     for (int n = 0; n < corner.count; ++n) {
       double eighths = cornerWeight[k] * corner.coefficient[n];
       int m = 0;
       while (m < composed.count && composed.vertex[m] != corner.vertex[n]) ++m;
       if (m == composed.count) {
+        // no room: the rounded fallback below keeps the largest weights
+        if (m == CornerStencil::kCapacity) {
+          composed.overflow = true;
+          continue;
+        }
         composed.vertex[m] = corner.vertex[n];
         composed.coefficient[m] = 0;
         ++composed.count;
@@ -171,7 +177,7 @@ void CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& verti
       composed.coefficient[m] += eighths;
     }
   }
-  bool fits = composed.count <= 8;
+  bool fits = composed.count <= 8 && !composed.overflow;
   for (int m = 0; m < composed.count && fits; ++m) fits = composed.coefficient[m] == std::floor(composed.coefficient[m]);
   if (fits) {
     for (int m = 0; m < composed.count; ++m) {

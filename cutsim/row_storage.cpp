@@ -83,8 +83,23 @@ void CutSim::BeginScatter(int level, bool structureChangedNow, bool record) {
   scatterLevel_ = level;
   scatterFast_ = !cache.empty() && !structureChangedNow;
   scatterRecord_ = !scatterFast_ && record && !structureChangedNow;
+  scatterAbandoned_ = false;
   if (scatterRecord_) cache.clear();
   scatterCursor_ = 0;
+}
+
+void CutSim::AbandonReplay() {
+  scatterFast_ = false;
+  scatterRecord_ = false;
+  scatterAbandoned_ = true;
+}
+
+void CutSim::EndScatter() {
+  if (scatterFast_ && scatterCursor_ != scatterPositions[scatterLevel_].size()) AbandonReplay();
+  if (scatterAbandoned_) scatterPositions[scatterLevel_].clear();
+  scatterFast_ = false;
+  scatterRecord_ = false;
+  scatterAbandoned_ = false;
 }
 
 void CutSim::RecordScatterPosition(int position) {

@@ -214,9 +214,10 @@ void CutSim::Assemble(int level, bool structureChangedNow, bool record) {
     D(0, 0) = D(1, 1) = D(2, 2) = d;
     rows[k].inertia = D;
     // the slow path makes sure every row holds its diagonal block
-    if (!scatterFast_) AddBlock(level, k, k, Mat3d());
+    if (!ScatterReplaying()) AddBlock(level, k, k, Mat3d());
     ScatterBlock(level, k, k, D, 1.0);
   }
+  EndScatter();
   ApplyFixations(level);
 }
 

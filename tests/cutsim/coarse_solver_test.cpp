@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "cutsim/coarse_solver.h"
+
+namespace {
+
+// Fills the solver with a dense matrix given row by row.
+void LoadDense(CoarseSolver& solver, const std::vector<std::vector<double>>& rows) {
+  int n = static_cast<int>(rows.size());
+  solver.Init(n);
+  for (const auto& row : rows) {
+    for (int c = 0; c < n; ++c) solver.AddEntry(c, row[c]);
+    solver.EndRow();
+  }
+  solver.UpdateInverseDiagonal();
+}
+
+TEST(CoarseSolver, SolvesASymmetricPositiveDefiniteSystem) {
+  CoarseSolver solver(2500);
+  LoadDense(solver, {{4, 1, 0}, {1, 3, -1}, {0, -1, 2}});
+  std::vector<double> x = {0, 0, 0}, b = {1, 2, 3};
+  solver.Solve(b, x);
+  const double expected[3] = {-1.0 / 9.0, 13.0 / 9.0, 20.0 / 9.0};
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(x[i], expected[i], 1e-12);
+}
+
+TEST(CoarseSolver, StartValueThatSolvesTheSystemReturnsAtOnce) {
+  CoarseSolver solver(2500);
+  LoadDense(solver, {{2, 0}, {0, 5}});
+  std::vector<double> x = {0.5, 0.2}, b = {1, 1};
+  EXPECT_EQ(solver.Solve(b, x), 0);
+  EXPECT_EQ(x[0], 0.5);
+  EXPECT_EQ(x[1], 0.2);
+}
+
+// p.q = 0 (a zero matrix with a preconditioner that still sees a residual)
+// and p.q = inf (overflow) give no usable step: the start value is kept and
+// nothing non-finite reaches it.
+TEST(CoarseSolver, ZeroOrNonFiniteCurvatureKeepsTheLastIterate) {
+  const double huge = std::numeric_limits<double>::max();
+  struct Case {
+    const char* name;
+    std::vector<std::vector<double>> rows;
+  } cases[] = {{"zero matrix", {{0, 0}, {0, 0}}}, {"overflowing p.q", {{huge, 0}, {0, huge}}}};
+  for (const Case& c : cases) {
+    CoarseSolver solver(2500);
+    LoadDense(solver, c.rows);
+    solver.inverseDiagonal = {1.0, 1.0};
+    std::vector<double> x = {0.25, -0.5}, b = {1, 1};
+    EXPECT_EQ(solver.Solve(b, x), 0) << c.name;
+    EXPECT_EQ(x[0], 0.25) << c.name;
+    EXPECT_EQ(x[1], -0.5) << c.name;
+  }
+}
+
+TEST(CoarseSolver, BrokenDiagonalEntriesDoNotEnterThePreconditioner) {
+  CoarseSolver solver(2500);
+  const double nan = std::nan("");
+  LoadDense(solver, {{0, 0, 0}, {0, nan, 0}, {0, 0, 4}});
+  EXPECT_EQ(solver.inverseDiagonal[0], 0.0);
+  EXPECT_EQ(solver.inverseDiagonal[1], 0.0);
+  EXPECT_EQ(solver.inverseDiagonal[2], 0.25);
+}
+
+TEST(CoarseSolver, StopsAtTheIterationLimit) {
+  // three distinct eigenvalues of the scaled matrix: exact CG needs three steps
+  CoarseSolver solver(2);
+  LoadDense(solver, {{2, 1, 0}, {1, 2, 1}, {0, 1, 2}});
+  std::vector<double> x = {0, 0, 0}, b = {1, 1, 1};
+  EXPECT_EQ(solver.Solve(b, x), 2);
+  for (double v : x) EXPECT_TRUE(std::isfinite(v));
+}
+
+}  // namespace
