@@ -37,23 +37,6 @@ int KeyWords(const std::wstring& keyPart, std::wstring& first) {
   return static_cast<int>(words.size());
 }
 
-// Reads one line ended by LF, CR LF or a lone CR; each byte is one character.
-bool ReadLine(std::istream& in, std::wstring& line) {
-  line.clear();
-  bool any = false;
-  int c;
-  while ((c = in.get()) != std::char_traits<char>::eof()) {
-    any = true;
-    if (c == '\n') return true;
-    if (c == '\r') {
-      if (in.peek() == '\n') in.get();
-      return true;
-    }
-    line.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  }
-  return any;
-}
-
 }  // namespace
 
 std::wstring ConfigFile::ToUpper(const std::wstring& key) {
@@ -82,16 +65,19 @@ bool ConfigFile::Load(const std::wstring& fileName, std::wostream* log) {
     if (log) *log << L"ERROR: Cannot open file \"" << fileName << L"\"" << std::endl;
     return false;
   }
+  LineReader reader(in);
+  std::string bytes;
   std::wstring line, key;
   int lineNumber = 0;
   while (true) {
-    bool got = ReadLine(in, line);
+    bool got = reader.Next(bytes);
     if (in.bad()) {
       if (log) *log << L"ERROR: Cannot read line " << lineNumber + 1 << L" of file \"" << fileName << L"\"" << std::endl;
       return false;
     }
     if (!got) break;
     ++lineNumber;
+    line = WidenPath(bytes);  // each byte is one character
     size_t colon = line.find(L':');
     std::wstring keyPart = colon == std::wstring::npos ? line : line.substr(0, colon);
     int words = KeyWords(keyPart, key);

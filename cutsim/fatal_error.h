@@ -8,6 +8,10 @@
 // source file and line, "The program will terminate".
 std::wstring FatalErrorText(const char* sourceFile, int line, const std::wstring& message);
 
+// The report text as written to stderr: characters below 256 as single bytes
+// (text read from files holds one byte per character), larger ones in UTF-8.
+std::string FatalErrorBytes(const std::wstring& text);
+
 // Called with the full text before the process aborts; shows it to the user.
 using FatalErrorHandler = void (*)(const std::wstring& title, const std::wstring& text);
 void SetFatalErrorHandler(FatalErrorHandler handler);

@@ -91,6 +91,12 @@ bool HasPngExtension(const std::string& path) {
   return tail == ".png" && path[path.size() - 5] != '/';
 }
 
+std::vector<std::string> ArgumentsAfterProgramName(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; argv != nullptr && i < argc && argv[i] != nullptr; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
 bool ParseCommandLine(const std::vector<std::string>& args, FrameworkOptions& options, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i], value;

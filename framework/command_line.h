@@ -17,6 +17,10 @@ struct FrameworkOptions {
   std::string stateDir;         // "" = the default state folder
 };
 
+// The arguments after the program name; none for a process started without
+// any arguments at all (argc 0, argv[0] null), which exec allows.
+std::vector<std::string> ArgumentsAfterProgramName(int argc, char** argv);
+
 // Parses the arguments after the program name. On a bad option or value it
 // returns false and a one-line reason (without the "ERROR: " prefix).
 bool ParseCommandLine(const std::vector<std::string>& args, FrameworkOptions& options, std::string& error);

@@ -96,7 +96,7 @@ Framework* Framework::Current() { return currentFramework; }
 // ---------------------------------------------------------------- start-up
 
 int Framework::Init(int argc, char** argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + std::max(argc, 1));
+  const std::vector<std::string> args = ArgumentsAfterProgramName(argc, argv);
   std::string error;
   if (!ParseCommandLine(args, options_, error)) {
     PrintError(log_, "ERROR: " + error);

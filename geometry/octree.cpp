@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <ostream>
 #include <utility>
 
 #include "geometry/surface_mesh.h"
@@ -146,21 +148,33 @@ bool Octree::BuildFromMesh(const SurfaceMesh& surfaceMesh, const Vec3d& voxelSiz
   meshBoxCenter = Vec3d(surfaceMesh.bboxCenter);
   meshBoxHalfExtent = Vec3d(surfaceMesh.bboxHalfExtent);
 
-  auto start = std::chrono::steady_clock::now();
   if (!ComputeVoxelResolution(surfaceMesh, voxelSize, resolution, log)) return false;
+  // the estimate before the build keeps absurd grids out; should memory still
+  // run out (other processes take it meanwhile), the build fails the same way
+  try {
+    if (Build(surfaceMesh, maxInteriorCellWidth, log)) return true;
+  } catch (const std::bad_alloc&) {
+    if (log) {
+      *log << L"ERROR: Out of memory while building the octree for voxel grid resolution " << resolution.x << L" x "
+           << resolution.y << L" x " << resolution.z << std::endl;
+    }
+  }
+  Clear();
+  return false;
+}
+
+bool Octree::Build(const SurfaceMesh& surfaceMesh, int maxInteriorCellWidth, std::wostream* log) {
+  auto start = std::chrono::steady_clock::now();
   voxelGrid = std::make_unique<VoxelGrid>(resolution, voxelSize);
   voxelGrid->mesh = &surfaceMesh;
   VoxelModel model;
-  if (!Voxelize(surfaceMesh, voxelSize, *voxelGrid, model, log)) {
-    voxelGrid.reset();
-    return false;
-  }
+  if (!Voxelize(surfaceMesh, voxelSize, *voxelGrid, model, log)) return false;
   buildTimings.voxelize = SecondsSince(start);
 
   levelCount = std::max({CeilLog2(resolution.x), CeilLog2(resolution.y), CeilLog2(resolution.z)}) + 1;
   start = std::chrono::steady_clock::now();
   CreateRoot();
-  RefineTopDown(model, maxInteriorCellWidth);
+  if (!RefineTopDown(model, maxInteriorCellWidth, log)) return false;
   buildTimings.refine = SecondsSince(start);
 
   start = std::chrono::steady_clock::now();
@@ -193,7 +207,7 @@ void Octree::CreateRoot() {
   cells[0].push_back(root);
 }
 
-void Octree::RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth) {
+bool Octree::RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth, std::wostream* log) {
   const OccupancyPyramid pyramid(model, levelCount);
   std::vector<uint8_t> occupancy;  // per cell of the level: bit o set for an occupied octant
   for (int level = 0; level + 1 < levelCount; ++level) {
@@ -216,9 +230,23 @@ void Octree::RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth) {
       occupancy[i] = bits;
       children += static_cast<size_t>(__builtin_popcount(bits));
     }
+    // the exact size of the level, checked before it is allocated
+    const int64_t available = AvailableMemoryBytes();
+    const double bytes = double(children) * sizeof(OctreeCell);
+    if (bytes > double(available)) {
+      if (log) {
+        *log << L"ERROR: Voxel grid resolution " << resolution.x << L" x " << resolution.y << L" x " << resolution.z
+             << L" needs about " << std::llround(bytes / 1048576.0) << L" MB for the " << children
+             << L" octree cells of level " << level + 1 << L", more than the " << available / 1048576
+             << L" MB of memory available" << std::endl;
+      }
+      return false;
+    }
     // room for the restriction and for cuts to refine later without moving the level:
-    // reserved pages stay untouched, and so cost no memory, until cells are appended
-    cells[level + 1].reserve(2 * children + 64);
+    // reserved pages stay untouched, and so cost no memory, until cells are appended;
+    // the room is left out when even the address space it takes would not fit
+    const size_t room = 2.0 * bytes < double(available) ? 2 * children + 64 : children;
+    cells[level + 1].reserve(room);
     AdviseHugePages(cells[level + 1].data(), cells[level + 1].capacity() * sizeof(OctreeCell));
     for (int32_t i = 0; i < count; ++i) {
       if (!occupancy[i]) continue;
@@ -227,6 +255,7 @@ void Octree::RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth) {
       Subdivide(level, i, occupied);
     }
   }
+  return true;
 }
 
 void Octree::Subdivide(int level, int cell, const bool occupied[8]) {

@@ -97,8 +97,11 @@ class Octree {
 
  private:
   void Clear();
+  // The build after the resolution check; false leaves a partial tree to clear.
+  bool Build(const SurfaceMesh& mesh, int maxInteriorCellWidth, std::wostream* log);
   void CreateRoot();
-  void RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth);
+  // False, with an ERROR line, when a level's cells would not fit in memory.
+  bool RefineTopDown(const VoxelModel& model, int maxInteriorCellWidth, std::wostream* log);
   void CopyVoxelCrossings(const VoxelModel& model);
   void ComputeNeighbours();
   void RenumberDepthFirst();

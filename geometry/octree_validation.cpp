@@ -75,7 +75,6 @@ class Validator {
       return;
     }
     if (!CheckParent(level, i) || !CheckChildren(level, i) || !CheckNeighbours(level, i)) return;
-    if (c.leaf && !CheckLeafNeighbourLevels(level, i)) return;
     if (c.leaf && level < o_.FinestLevel() && !CheckInteriorLeaf(level, i)) return;
     if (level == o_.FinestLevel()) CheckSides(level, i);
   }
@@ -137,6 +136,8 @@ class Validator {
       if (entry == -1) {
         if (at.index >= 0) return Fail(level, i, slot + " is -1 but a cell of the level is there");
         if (at.index == -2) return Fail(level, i, slot + " is -1 but nothing is there");
+        // this check from the finer side is what enforces the restriction: a leaf two
+        // or more levels coarser covers a place next to a cell of this level
         if (at.leafLevel != level - 1) {
           return Fail(level, i, slot + " is covered by a leaf of level " + std::to_string(at.leafLevel) +
                                     ": neighbouring leaves differ by more than one level");
@@ -150,31 +151,9 @@ class Validator {
     return true;
   }
 
-  // A same-level neighbour that is subdivided must not hold subdivided children
-  // next to this leaf, or leaves two levels apart would touch.
-  bool CheckLeafNeighbourLevels(int level, int i) {
-    const OctreeCell& c = o_.cells[level][i];
-    if (level + 2 >= o_.levelCount) return true;
-    for (int k = 0; k < 27; ++k) {
-      if (k == kSelfSlot || c.neighbours[k] < 0) continue;
-      const OctreeCell& d = o_.cells[level][c.neighbours[k]];
-      if (d.leaf) continue;
-      const int delta[3] = {k % 3 - 1, (k % 9) / 3 - 1, k / 9 - 1};
-      for (int octant = 0; octant < 8; ++octant) {
-        bool touches = true;
-        for (int a = 0; a < 3; ++a) {
-          const int bit = (octant >> a) & 1;
-          if ((delta[a] == 1 && bit != 0) || (delta[a] == -1 && bit != 1)) touches = false;
-        }
-        const int child = d.children[octant];
-        if (touches && child >= 0 && !o_.cells[level + 1][child].leaf) {
-          return Fail(level, i, "leaf touches cells two levels finer through neighbour slot " + std::to_string(k));
-        }
-      }
-    }
-    return true;
-  }
-
+  // Crossed voxels are those with a seed: the voxelizer drops the fragments of
+  // triangles without area, so every crossing it records has a normal and
+  // leaves a seed, and cuts add theirs only to finest cells.
   bool CheckInteriorLeaf(int level, int i) {
     if (!o_.voxelGrid) return true;
     const VoxelGrid& grid = *o_.voxelGrid;

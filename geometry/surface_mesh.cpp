@@ -1,6 +1,7 @@
 #include "geometry/surface_mesh.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cfloat>
@@ -13,31 +14,6 @@
 #include "geometry/file_util.h"
 
 namespace {
-
-// Splits a file's bytes into lines ended by LF, CR LF or a lone CR.
-class LineReader {
- public:
-  explicit LineReader(std::istream& in) : in_(in) {}
-
-  bool Next(std::string& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = in_.get()) != std::char_traits<char>::eof()) {
-      any = true;
-      if (c == '\n') return true;
-      if (c == '\r') {
-        if (in_.peek() == '\n') in_.get();
-        return true;
-      }
-      line.push_back(static_cast<char>(c));
-    }
-    return any;
-  }
-
- private:
-  std::istream& in_;
-};
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -247,6 +223,10 @@ void SurfaceMesh::SetFromArrays(const std::vector<Vec3f>& positions, const std::
   for (size_t i = 0; i < positions.size(); ++i) vertices[i].position = positions[i];
   triangles.clear();
   triangles.reserve(indices.size() / 3);
+  // the producers are the program's own (surface export, tool meshes): a bad
+  // index is a bug there, and would make ComputeNormals read outside the vertices
+  assert(std::all_of(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(indices.size() / 3 * 3),
+                     [&](int32_t i) { return i >= 0 && static_cast<size_t>(i) < positions.size(); }));
   for (size_t i = 0; i + 2 < indices.size(); i += 3) {
     Triangle t;
     t.i0 = indices[i];

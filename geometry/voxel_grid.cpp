@@ -1,5 +1,6 @@
 #include "geometry/voxel_grid.h"
 
+#include <cassert>
 #include <cmath>
 #include <locale>
 #include <ostream>
@@ -48,6 +49,9 @@ void VoxelGrid::SetInside(const std::vector<uint64_t>& insideBits) {
 }
 
 void VoxelGrid::EnqueueVoxel(const Vec3i& voxel) {
+  // callers enqueue voxels of the grid only; an outside one would be written out of bounds later
+  assert(voxel.x >= 0 && voxel.y >= 0 && voxel.z >= 0 && voxel.x < resolution.x && voxel.y < resolution.y &&
+         voxel.z < resolution.z);
   const int32_t index = Index(voxel.x, voxel.y, voxel.z);
   indexQueue.push_back(index);
   coordinateQueue.push_back(voxel);

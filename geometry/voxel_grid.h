@@ -1,6 +1,7 @@
 #pragma once
 // Regular voxel grid with a vector distance field: every inside voxel knows
 // the signed distance to the nearest surface and the direction towards it.
+#include <cassert>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -39,7 +40,13 @@ class VoxelGrid {
   bool WriteText(const std::wstring& fileName) const;
 
   int32_t Index(int x, int y, int z) const { return x + resolution.x * (y + resolution.y * z); }
-  int32_t VoxelCount() const { return resolution.x * resolution.y * resolution.z; }
+  // Voxel indices are int32: the voxelizer refuses larger grids, and a grid
+  // built directly must stay within them too.
+  int32_t VoxelCount() const {
+    const int64_t count = int64_t(resolution.x) * resolution.y * resolution.z;
+    assert(resolution.x >= 0 && resolution.y >= 0 && resolution.z >= 0 && count <= INT32_MAX);
+    return static_cast<int32_t>(count);
+  }
 
   std::vector<VoxelRecord> records;
   std::vector<VoxelRecord> referenceRecords;  // inside flags only

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <limits>
 #include <ostream>
+#include <string>
 
+#include "geometry/octree_cell.h"
 #include "geometry/surface_mesh.h"
 #include "geometry/triangle_rasterizer.h"
 #include "geometry/voxel_grid.h"
@@ -40,21 +44,48 @@ struct PeelingTriangles {
   std::vector<Vec3f> normals;
 };
 
-int64_t PhysicalMemoryBytes() {
-  long pages = sysconf(_SC_PHYS_PAGES);
-  long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return std::numeric_limits<int64_t>::max();
-  return static_cast<int64_t>(pages) * pageSize;
+// Octree cells per surface crossing, measured on the bundled bodies (1.5 to
+// 2.4); the refinement checks the exact count of every level again.
+constexpr double kCellsPerCrossing = 3.0;
+
+// Expected number of surface crossings of the three peeling passes: the area
+// of the surface projected along each axis, in voxel faces.
+double ExpectedCrossings(const SurfaceMesh& mesh, const Vec3d& s) {
+  double crossings = 0.0;
+  for (const SurfaceMesh::Triangle& t : mesh.triangles) {
+    const Vec3d p0(mesh.vertices[t.i0].position);
+    const Vec3d n = Cross(Vec3d(mesh.vertices[t.i1].position) - p0, Vec3d(mesh.vertices[t.i2].position) - p0);
+    crossings += 0.5 * (std::fabs(n.x) / (s.y * s.z) + std::fabs(n.y) / (s.z * s.x) + std::fabs(n.z) / (s.x * s.y));
+  }
+  return crossings;
 }
 
-// Bytes the build needs per voxel and per fragment column, for the check
-// against the machine's memory before anything large is allocated.
-double EstimatedBuildBytes(const double n[3]) {
-  double voxels = n[0] * n[1] * n[2];
-  double columns = n[1] * n[2] + n[2] * n[0] + n[0] * n[1];
-  double perVoxel = 2.0 * sizeof(VoxelRecord) + sizeof(Vec3d) + sizeof(Vec3d) + sizeof(uint8_t) + sizeof(int32_t);
-  double perColumn = kColumnCapacity * sizeof(Fragment) + sizeof(int32_t);
-  return voxels * perVoxel + columns * perColumn;
+// Bytes the build needs: per voxel the grid's records, seeds and working
+// vectors and the voxel model; per fragment column its fixed capacity; per
+// crossed voxel its crossing record; and the octree cells, which grow with
+// the surface. Checked against the memory before anything large is allocated.
+double EstimatedBuildBytes(const double n[3], double crossings) {
+  const double voxels = n[0] * n[1] * n[2];
+  const double columns = n[1] * n[2] + n[2] * n[0] + n[0] * n[1];
+  const double perVoxel = 2.0 * sizeof(VoxelRecord) + sizeof(Vec3d) + sizeof(Vec3d) + sizeof(uint8_t) + sizeof(int32_t);
+  const double perColumn = kColumnCapacity * sizeof(Fragment) + sizeof(int32_t);
+  const double crossedVoxels = std::min(crossings, voxels);
+  const double cells = std::min(kCellsPerCrossing * crossings, 2.0 * voxels);
+  return voxels * perVoxel + columns * perColumn + crossedVoxels * sizeof(VoxelCrossings) + cells * sizeof(OctreeCell);
+}
+
+// Resolutions are whole numbers, and are printed as such however large.
+void WriteResolution(std::wostream& log, const double n[3]) {
+  for (int a = 0; a < 3; ++a) {
+    if (a > 0) log << L" x ";
+    if (n[a] < 9.2e18) {
+      log << static_cast<int64_t>(n[a]);
+    } else {
+      wchar_t digits[400];
+      std::swprintf(digits, 400, L"%.0f", n[a]);
+      log << digits;
+    }
+  }
 }
 
 bool CheckMesh(const SurfaceMesh& mesh, std::wostream* log) {
@@ -118,6 +149,9 @@ void WriteColumnName(std::wostream& log, const RasterAxes& axes, int j, int i) {
 void RasterizeAlongAxis(int axis, const PeelingTriangles& triangles, const Vec3i& resolution, FragmentBuffer& buffer,
                         std::wostream* log) {
   for (size_t t = 0; t < triangles.vertices.size(); ++t) {
+    // a triangle without area covers no line; rounding could still let it emit
+    // a stray fragment, a crossing without a normal
+    if (triangles.normals[t] == Vec3f()) continue;
     const int32_t triangle = static_cast<int32_t>(t);
     RasterizeTriangle(triangles.vertices[t].data(), axis, resolution, [&](int j, int i, double depth) {
       const size_t column = static_cast<size_t>(i) * buffer.columnCount + j;
@@ -277,6 +311,20 @@ void CollectInsideVoxels(VoxelModel& model, VoxelGrid& grid) {
 
 }  // namespace
 
+int64_t AvailableMemoryBytes() {
+  // what the kernel can give without swapping, other processes included
+  std::ifstream meminfo("/proc/meminfo");
+  std::string line;
+  while (std::getline(meminfo, line)) {
+    long long kilobytes = 0;
+    if (std::sscanf(line.c_str(), "MemAvailable: %lld kB", &kilobytes) == 1 && kilobytes > 0) return kilobytes * 1024;
+  }
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return std::numeric_limits<int64_t>::max();
+  return static_cast<int64_t>(pages) * pageSize;
+}
+
 float VoxelModel::Offset(int32_t voxel, int side) const {
   const int32_t slot = crossingSlot[voxel];
   return slot < 0 ? kNoCrossing : crossings[slot].offsets[side];
@@ -291,6 +339,11 @@ void VoxelModel::Release() {
   std::vector<uint8_t>().swap(flags);
   std::vector<int32_t>().swap(crossingSlot);
   std::vector<VoxelCrossings>().swap(crossings);
+}
+
+double EstimatedBuildBytes(const SurfaceMesh& mesh, const Vec3d& voxelSize, const Vec3i& resolution) {
+  const double n[3] = {double(resolution.x), double(resolution.y), double(resolution.z)};
+  return EstimatedBuildBytes(n, ExpectedCrossings(mesh, voxelSize));
 }
 
 bool ComputeVoxelResolution(const SurfaceMesh& mesh, const Vec3d& voxelSize, Vec3i& resolution, std::wostream* log) {
@@ -313,18 +366,20 @@ bool ComputeVoxelResolution(const SurfaceMesh& mesh, const Vec3d& voxelSize, Vec
   if (!(n[0] <= axisLimit && n[1] <= axisLimit && n[2] <= axisLimit &&
         voxels <= double(std::numeric_limits<int32_t>::max()))) {
     if (log) {
-      *log << L"ERROR: Voxel grid resolution " << n[0] << L" x " << n[1] << L" x " << n[2]
-           << L" is too large: voxel indices must fit in 32 bits" << std::endl;
+      *log << L"ERROR: Voxel grid resolution ";
+      WriteResolution(*log, n);
+      *log << L" is too large: voxel indices must fit in 32 bits" << std::endl;
     }
     return false;
   }
-  const double bytes = EstimatedBuildBytes(n);
-  const double available = double(PhysicalMemoryBytes());
-  if (bytes > available) {
+  const double bytes = EstimatedBuildBytes(n, ExpectedCrossings(mesh, voxelSize));
+  const int64_t available = AvailableMemoryBytes();
+  if (bytes > double(available)) {
     if (log) {
-      *log << L"ERROR: Voxel grid resolution " << n[0] << L" x " << n[1] << L" x " << n[2] << L" needs about "
-           << std::llround(bytes / 1048576.0) << L" MB, more than the machine's " << std::llround(available / 1048576.0)
-           << L" MB" << std::endl;
+      *log << L"ERROR: Voxel grid resolution ";
+      WriteResolution(*log, n);
+      *log << L" needs about " << std::llround(bytes / 1048576.0) << L" MB, more than the "
+           << available / 1048576 << L" MB of memory available" << std::endl;
     }
     return false;
   }

@@ -38,10 +38,22 @@ struct VoxelModel {
   void Release();
 };
 
+// Bytes of memory available to this process now: MemAvailable of the
+// kernel, or the physical memory where that is unknown.
+int64_t AvailableMemoryBytes();
+
 // Checks the mesh and the voxel size and computes n_a = ceil(2 halfExtent_a / s_a).
 // False, with an ERROR line, for an empty or broken mesh, a voxel size that is
-// not positive and finite, or a grid too large to index or to hold in memory.
+// not positive and finite, or a grid too large to index, or one whose build
+// (grid, voxel model, fragment columns, octree cells) needs more memory than
+// is available.
 bool ComputeVoxelResolution(const SurfaceMesh& mesh, const Vec3d& voxelSize, Vec3i& resolution, std::wostream* log);
+
+// Bytes that a build at this resolution is expected to need: the grid, the
+// voxel model, the fragment columns, the crossing records and the octree
+// cells (from the surface's projected area); what ComputeVoxelResolution
+// compares with the available memory.
+double EstimatedBuildBytes(const SurfaceMesh& mesh, const Vec3d& voxelSize, const Vec3i& resolution);
 
 // Fills the model and seeds the grid (surface samples, inside set). The grid
 // must have the resolution of ComputeVoxelResolution. False when no voxel is inside.

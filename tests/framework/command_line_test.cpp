@@ -88,3 +88,14 @@ TEST(CommandLineTest, HeadlessWithoutAnyDisplay) {
   EXPECT_FALSE(NoDisplayAvailable(":0", nullptr));
   EXPECT_FALSE(NoDisplayAvailable(nullptr, "wayland-0"));
 }
+
+TEST(CommandLineTest, ArgumentsAfterTheProgramNameEvenWithoutAny) {
+  char program[] = "vardel", frames[] = "--frames", two[] = "2";
+  char* full[] = {program, frames, two, nullptr};
+  EXPECT_EQ(ArgumentsAfterProgramName(3, full), (std::vector<std::string>{"--frames", "2"}));
+  EXPECT_TRUE(ArgumentsAfterProgramName(1, full).empty());
+  // exec lets a program start with argc 0 and argv = {nullptr}
+  char* none[] = {nullptr};
+  EXPECT_TRUE(ArgumentsAfterProgramName(0, none).empty());
+  EXPECT_TRUE(ArgumentsAfterProgramName(0, nullptr).empty());
+}

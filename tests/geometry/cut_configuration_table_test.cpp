@@ -82,4 +82,34 @@ TEST(CutConfigurationTable, EveryMaskMatchesReachabilityAndHasLeads) {
   }
 }
 
+TEST(CutConfigurationTable, EveryMaskKeepsTheOrderingRules) {
+  const CutConfigurationTable table;
+  for (int mask = 0; mask < CutConfigurationTable::kMaskCount; ++mask) {
+    if (mask == kBlockMaskAllIntact) continue;
+    const std::vector<int> label = ReachabilityLabels(mask);
+    // the lead of a component is the first member offered to it: crossed edges
+    // in increasing order, each offering its lower member, then its upper one
+    int expectedLead[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    for (int e = 0; e < 12; ++e) {
+      if (mask & (1 << e)) continue;
+      for (int end = 0; end < 2; ++end) {
+        const int member = kBlockEdgeMembers[e][end];
+        if (expectedLead[label[member]] < 0) expectedLead[label[member]] = member;
+      }
+    }
+    int previousLowest = -1;
+    for (int k = 0; k < table.ComponentCount(mask); ++k) {
+      const auto& c = table.GetComponent(mask, k);
+      // components in increasing order of their lowest member, which comes first
+      ASSERT_GT(c.lowest, previousLowest) << mask;
+      previousLowest = c.lowest;
+      ASSERT_GT(c.memberCount, 0) << mask;
+      ASSERT_EQ(c.members[0], c.lowest) << mask;
+      for (int n = 1; n < c.memberCount; ++n) ASSERT_GT(c.members[n], c.members[n - 1]) << mask;
+      for (int n = 0; n < c.memberCount; ++n) ASSERT_EQ(table.ComponentIndexOf(mask, c.members[n]), k) << mask;
+      ASSERT_EQ(c.lead, expectedLead[c.lowest]) << mask;
+    }
+  }
+}
+
 }  // namespace

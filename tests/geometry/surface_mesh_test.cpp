@@ -1,6 +1,7 @@
 #include "geometry/surface_mesh.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <tiny_obj_loader.h>
 
 #include <cfloat>
@@ -194,8 +195,9 @@ TEST(SurfaceMeshTest, WriteReadRoundTripAndIndependentReader) {
     for (int a = 0; a < 3; ++a) EXPECT_FLOAT_EQ(back.vertices[i].position[a], cube.vertices[i].position[a]);
   }
   for (size_t t = 0; t < cube.triangles.size(); ++t) {
-    EXPECT_EQ(back.triangles[t].i0, cube.triangles[t].i0);
-    EXPECT_EQ(back.triangles[t].i2, cube.triangles[t].i2);
+    EXPECT_EQ(back.triangles[t].i0, cube.triangles[t].i0) << t;
+    EXPECT_EQ(back.triangles[t].i1, cube.triangles[t].i1) << t;
+    EXPECT_EQ(back.triangles[t].i2, cube.triangles[t].i2) << t;
   }
   tinyobj::ObjReader reader;
   ASSERT_TRUE(reader.ParseFromFile(folder.File("cube.obj")));
@@ -206,34 +208,98 @@ TEST(SurfaceMeshTest, WriteReadRoundTripAndIndependentReader) {
   EXPECT_NE(TempFolder::Read(folder.File("cube.obj")).find("v 1.23456791e-01 0.00000000e+00"), std::string::npos);
 }
 
-TEST(SurfaceMeshTest, FailedWriteKeepsOldFileAndReportsCreation) {
+TEST(SurfaceMeshTest, FailedWritesReportAndKeepWhatWasThere) {
   TempFolder folder;
-  std::wostringstream log;
-  std::wstring target = folder.WideFile("missing/out.obj");
-  EXPECT_FALSE(UnitCube().WriteObj(target, &log));
-  EXPECT_EQ(log.str(), L"ERROR: Cannot create output file \"" + target + L"\"\n");
+  std::filesystem::create_directory(folder.File("taken.obj"));
+  const std::string locked = folder.Write("locked.obj", "v 0 0 0\n");
+  ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+  struct Case {
+    const char* name;
+    std::string target;
+    const wchar_t* message;
+  } cases[] = {
+      {"missing folder", folder.File("missing/out.obj"), L"ERROR: Cannot create output file \""},
+      // a read-only file is kept, also for root
+      {"read-only file", locked, L"ERROR: Cannot create output file \""},
+      // written completely, then the rename onto the folder fails
+      {"folder of that name", folder.File("taken.obj"), L"ERROR: Error writing output file \""},
+  };
+  for (const Case& c : cases) {
+    std::wostringstream log;
+    EXPECT_FALSE(UnitCube().WriteObj(WidenPath(c.target), &log)) << c.name;
+    EXPECT_EQ(log.str(), c.message + WidenPath(c.target) + L"\"\n") << c.name;
+  }
+  EXPECT_EQ(TempFolder::Read(locked), "v 0 0 0\n");
+  EXPECT_TRUE(std::filesystem::is_directory(folder.File("taken.obj")));
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) files += entry.exists() ? 1 : 0;
+  EXPECT_EQ(files, 2) << "locked.obj, taken.obj and no temporary file";
 }
 
-TEST(FileUtilTest, AtomicWriteKeepsOldContentWhenTheWriterFails) {
+TEST(SurfaceMeshTest, UnreadableFileFailsWithTheLineMessage) {
+  TempFolder folder;  // a folder opens like a file but cannot be read
+  SurfaceMesh mesh;
+  std::wostringstream log;
+  EXPECT_FALSE(mesh.ReadObj(WidenPath(folder.Path()), &log, false));
+  EXPECT_FALSE(mesh.valid);
+  EXPECT_EQ(log.str(), L"ERROR: Cannot read line 1 of file \"" + WidenPath(folder.Path()) + L"\"\n");
+}
+
+// The crash classes OBJ parsers meet in the wild: each ends in the reader's
+// own outcome, the parse message of the line or a complete read.
+TEST(SurfaceMeshTest, InputsThatBreakParsersEndInTheDefinedOutcome) {
+  const std::string v3 = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+  const std::string megabyte(1 << 20, 'x');
+  struct Case {
+    const char* name;
+    std::string text;
+    int errorLine;  // 0: read succeeds
+    size_t vertices, triangles;
+  } cases[] = {
+      {"faces before vertices", "f 1 2 3\n" + v3, 0, 3, 1},
+      {"index 0", v3 + "f 0 1 2\n", 4, 0, 0},
+      {"negative indices", v3 + "f -1 -2 -3\n", 4, 0, 0},
+      {"index past the end", v3 + "f 1 2 4\n", 4, 0, 0},
+      {"face of two corners", v3 + "f 1 2\n", 4, 0, 0},
+      {"face without corners", v3 + "f\n", 4, 0, 0},
+      {"empty normal and texture indices", v3 + "f 1// 2// 3//\n", 0, 3, 1},
+      {"slash before the index", v3 + "f /1 2 3\n", 4, 0, 0},
+      {"largest int, past the end", v3 + "f 1 2 2147483647\n", 4, 0, 0},
+      {"just past int", v3 + "f 1 2 2147483648\n", 4, 0, 0},
+      {"just below int", v3 + "f 1 2 -2147483649\n", 4, 0, 0},
+      {"beyond 64 bits", v3 + "f 1 2 99999999999999999999999\n", 4, 0, 0},
+      {"comment of 1 MB", "# " + megabyte + "\n" + v3 + "f 1 2 3\n", 0, 3, 1},
+      {"1 MB of blanks before the numbers", "v" + std::string(1 << 20, ' ') + "0 0 0\nv 1 0 0\nv 0 1 0\n", 0, 3, 0},
+      {"number of 1 MB digits", "v " + std::string(1 << 20, '1') + " 0 0\n", 1, 0, 0},
+      {"NUL after the coordinates", std::string("v 0 0 0\0\n", 9) + "v 1 0 0\nv 0 1 0\n", 0, 3, 0},
+      {"NUL inside the coordinates", std::string("v 0 \0 0\n", 8), 1, 0, 0},
+      {"NUL before the keyword", std::string("\0v 0 0 0\n", 9) + v3, 0, 3, 0},
+      {"NaN coordinate", "v nan 0 0\n", 1, 0, 0},
+      {"infinite coordinate", "v 0 -inf 0\n", 1, 0, 0},
+      {"coordinate past float", "v 0 0 1e39\n", 1, 0, 0},
+      {"hexadecimal coordinate", "v 0x10 0 0\n", 1, 0, 0},
+      {"only vertices", v3, 0, 3, 0},
+      {"CR-only line ends", "v 0 0 0\rv 1 0 0\rv 0 1 0\rf 1 2 3\r", 0, 3, 1},
+      {"CR-only line ends, bad line 3", "v 0 0 0\rv 1 0 0\rv 0 x 0\r", 3, 0, 0},
+      {"CR LF line ends, bad line 2", "v 0 0 0\r\nv 1 0\r\n", 2, 0, 0},
+      {"stray CR keeps the line numbers", "v 0 0 0\nv 1 0 0\rv 0 1 0\nv 2\n", 3, 0, 0},
+      {"truncated face", v3 + "f 1 2", 4, 0, 0},
+      {"truncated vertex", "v 0 0 0\nv 1 0 0\nv 0 1", 3, 0, 0},
+      {"last line without its break", v3 + "f 1 2 3", 0, 3, 1},
+  };
   TempFolder folder;
-  std::string target = folder.Write("data.txt", "old");
-  bool openFailed = true;
-  EXPECT_FALSE(WriteFileAtomically(target, true, [](std::ostream& out) {
-    out << "partial";
-    return false;
-  }, &openFailed));
-  EXPECT_FALSE(openFailed);
-  EXPECT_EQ(TempFolder::Read(target), "old");
-  EXPECT_TRUE(WriteFileAtomically(target, true, [](std::ostream& out) {
-    out << "new";
-    return true;
-  }));
-  EXPECT_EQ(TempFolder::Read(target), "new");
-  // no temporary files are left behind
-  int files = 0;
-  for (auto& entry : std::filesystem::directory_iterator(folder.Path())) {
-    (void)entry;
-    ++files;
+  for (const Case& c : cases) {
+    ReadResult r = ReadText(folder, c.text);
+    if (c.errorLine == 0) {
+      EXPECT_TRUE(r.ok) << c.name;
+      EXPECT_TRUE(r.mesh.valid) << c.name;
+      EXPECT_EQ(r.log, L"") << c.name;
+      EXPECT_EQ(r.mesh.vertices.size(), c.vertices) << c.name;
+      EXPECT_EQ(r.mesh.triangles.size(), c.triangles) << c.name;
+    } else {
+      EXPECT_FALSE(r.ok) << c.name;
+      EXPECT_FALSE(r.mesh.valid) << c.name;
+      EXPECT_EQ(r.log, ParseError(folder, c.errorLine)) << c.name;
+    }
   }
-  EXPECT_EQ(files, 1);
 }

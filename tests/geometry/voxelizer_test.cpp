@@ -6,8 +6,10 @@
 #include <memory>
 #include <sstream>
 
+#include "geometry/octree.h"
 #include "geometry/voxel_grid.h"
 #include "support/geometry_meshes.h"
+#include "support/octree_scene.h"
 
 namespace {
 
@@ -140,5 +142,66 @@ TEST(Voxelizer, PassesThatDisagreeLeaveNoFalseCrossings) {
   // below the sheet the sheet itself is a crossing
   EXPECT_FLOAT_EQ(v.model.Offset(v.model.Index(3, 3, 3), 3), 0.75f);
 }
+
+TEST(Voxelizer, TooLargeGridsNameTheirResolutionInWholeNumbers) {
+  const SurfaceMesh box = MakeBox(Vec3f(0, 0, 0), Vec3f(1, 1, 1));
+  struct Case {
+    Vec3d voxelSize;
+    const wchar_t* message;
+  } cases[] = {
+      {Vec3d(std::ldexp(1.0, -24), std::ldexp(1.0, -10), 1),
+       L"ERROR: Voxel grid resolution 16777216 x 1024 x 1 is too large: voxel indices must fit in 32 bits\n"},
+      {Vec3d(std::ldexp(1.0, -100), 1, 1),
+       L"ERROR: Voxel grid resolution 1267650600228229401496703205376 x 1 x 1 is too large: voxel indices must fit in 32 bits\n"},
+  };
+  for (const Case& c : cases) {
+    std::wostringstream log;
+    Vec3i resolution(7, 7, 7);
+    EXPECT_FALSE(ComputeVoxelResolution(box, c.voxelSize, resolution, &log));
+    EXPECT_EQ(log.str(), c.message);
+    EXPECT_EQ(resolution, Vec3i(7, 7, 7));
+  }
+}
+
+// What the scene set-up order builds from a bundled scene, for the checks below.
+class BundledVoxelizationTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BundledVoxelizationTest, MemoryEstimateCoversWhatTheBuildKeeps) {
+  OctreeScene scene;
+  ASSERT_TRUE(ReadSceneMesh(BundledScenePath(GetParam()), scene, nullptr));
+  Octree octree;
+  ASSERT_TRUE(octree.BuildFromMesh(scene.mesh, scene.voxelSize, 10, nullptr));
+  const Voxelization v = VoxelizeMesh(scene.mesh, scene.voxelSize);
+  ASSERT_TRUE(v.ok);
+  double cells = 0;
+  for (const auto& level : octree.cells) cells += double(level.size());
+  const double voxels = double(octree.voxelGrid->VoxelCount());
+  const double kept = cells * sizeof(OctreeCell) + voxels * (2 * sizeof(VoxelRecord) + sizeof(Vec3d)) +
+                      double(v.model.crossings.size()) * sizeof(VoxelCrossings);
+  const double estimate = EstimatedBuildBytes(scene.mesh, scene.voxelSize, octree.resolution);
+  EXPECT_GE(estimate, kept);
+  // and not so far above that builds which fit would be refused
+  EXPECT_LE(estimate, 4 * kept);
+}
+
+TEST_P(BundledVoxelizationTest, EveryCrossingLeavesASeed) {
+  // the octree checker tells crossed voxels by their seed
+  OctreeScene scene;
+  ASSERT_TRUE(ReadSceneMesh(BundledScenePath(GetParam()), scene, nullptr));
+  const Voxelization v = VoxelizeMesh(scene.mesh, scene.voxelSize);
+  ASSERT_TRUE(v.ok);
+  int crossed = 0;
+  for (int32_t i = 0; i < v.grid->VoxelCount(); ++i) {
+    bool finite = false;
+    for (int side = 0; side < 6; ++side) finite = finite || std::isfinite(v.model.Offset(i, side));
+    const bool seeded = (v.grid->hasSeed[i >> 6] >> (i & 63)) & 1;
+    ASSERT_EQ(finite && v.model.IsInside(i), seeded) << i;
+    crossed += finite;
+  }
+  EXPECT_GT(crossed, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, BundledVoxelizationTest,
+                         ::testing::Values("LiverScene.txt", "BeamScene.txt", "SphereScene.txt"));
 
 }  // namespace
