@@ -66,6 +66,8 @@ bool ReadCuttingSurface(const std::wstring& fileName, std::vector<CutTriangle>& 
 
 void Editor::CutAlongToolPath() {
   if (pathPoints_.size() < 2 || firstUncut_ >= pathPoints_.size()) return;
+  // a failed load leaves no model to cut
+  if (!scene_.loaded || !scene_.cutSim || !scene_.octree) return;
   CutSim& sim = *scene_.cutSim;
   Octree& octree = *scene_.octree;
   sim.StoreCornerPositionsInOctree();
@@ -92,6 +94,10 @@ void Editor::CutAlongToolPath() {
 }
 
 bool Editor::CutFromFile(const std::wstring& fileName) {
+  if (!scene_.loaded || !scene_.cutSim || !scene_.octree) {
+    if (log_) *log_ << L"ERROR: No scene is loaded; \"" << fileName << L"\" was not cut" << std::endl;
+    return false;
+  }
   std::vector<CutTriangle> triangles;
   if (!ReadCuttingSurface(fileName, triangles, log_)) return false;
 
@@ -117,8 +123,7 @@ bool Editor::CutFromFile(const std::wstring& fileName) {
 }
 
 void Editor::FinishCut() {
-  CutSim& sim = *scene_.cutSim;
   scene_.octree->ExtractSurface();
-  sim.BuildHierarchy(true, log_);
-  if (sim.collisionEnabled) scene_.octree->voxelGrid->UpdateByWavefront();
+  scene_.cutSim->BuildHierarchy(true, log_);
+  scene_.UpdateDistanceFieldAfterCut();
 }

@@ -41,6 +41,11 @@ void Editor::PickRay(int x, int y, Vec3f& origin, Vec3f& direction) const {
 }
 
 bool Editor::HandleMouse(const InputMessage& message) {
+  // after a failed load there is no model to edit
+  if (!scene_.loaded || !scene_.cutSim || !scene_.octree) {
+    ClearDrag();
+    return false;
+  }
   switch (message.type) {
     case InputType::ButtonDown:
     case InputType::ButtonDoubleClick:

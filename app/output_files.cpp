@@ -1,5 +1,6 @@
 #include "app/output_files.h"
 
+#include <cmath>
 #include <ostream>
 
 #include "app/scene.h"
@@ -65,9 +66,14 @@ bool WriteEquationSystem(const std::vector<LevelVertex>& vertices, const std::ve
   });
 }
 
-bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName) {
-  if (!scene.cutSim || scene.cutSim->levelVertices.empty()) return false;
-  return WriteEquationSystem(scene.cutSim->levelVertices[0], scene.cutSim->vertexHistory[0], fileName);
+bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName, std::wostream* log) {
+  if (!scene.cutSim || scene.cutSim->levelVertices.empty()) {
+    if (log) *log << L"ERROR: No finite element model to write to \"" << fileName << L"\"" << std::endl;
+    return false;
+  }
+  bool ok = WriteEquationSystem(scene.cutSim->levelVertices[0], scene.cutSim->vertexHistory[0], fileName);
+  if (!ok && log) *log << L"ERROR: Cannot write file \"" << fileName << L"\"" << std::endl;
+  return ok;
 }
 
 bool WriteDistanceField(const Scene& scene, const std::wstring& fileName, std::wostream* log) {
@@ -76,18 +82,66 @@ bool WriteDistanceField(const Scene& scene, const std::wstring& fileName, std::w
   return ok;
 }
 
+namespace {
+
+// Inverse of the affine map M (p -> A p + t): A^-1 (p - t), in double
+// precision. False when A is singular or the result is not finite.
+bool AffineInverse(const Mat4f& m, Mat4f& inverse) {
+  Mat3d a;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) a(r, c) = m(r, c);
+  }
+  const double det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
+                     a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
+                     a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
+  if (det == 0.0 || !std::isfinite(det)) return false;
+  Mat3d b;
+  b(0, 0) = (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) / det;
+  b(0, 1) = (a(0, 2) * a(2, 1) - a(0, 1) * a(2, 2)) / det;
+  b(0, 2) = (a(0, 1) * a(1, 2) - a(0, 2) * a(1, 1)) / det;
+  b(1, 0) = (a(1, 2) * a(2, 0) - a(1, 0) * a(2, 2)) / det;
+  b(1, 1) = (a(0, 0) * a(2, 2) - a(0, 2) * a(2, 0)) / det;
+  b(1, 2) = (a(0, 2) * a(1, 0) - a(0, 0) * a(1, 2)) / det;
+  b(2, 0) = (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0)) / det;
+  b(2, 1) = (a(0, 1) * a(2, 0) - a(0, 0) * a(2, 1)) / det;
+  b(2, 2) = (a(0, 0) * a(1, 1) - a(0, 1) * a(1, 0)) / det;
+  const Vec3d t(m(0, 3), m(1, 3), m(2, 3));
+  const Vec3d back = MulVec(b, t);
+  inverse = Mat4f::Identity();
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) inverse(r, c) = static_cast<float>(b(r, c));
+    inverse(r, 3) = static_cast<float>(-back[r]);
+  }
+  for (float v : inverse.m) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool SaveDeformedMesh(Scene& scene, const std::wstring& fileName, std::wostream* log) {
-  if (!scene.octree) return false;
-  Mat4f toMeshFile = Inverse(scene.meshToSimulation);
+  if (!scene.octree) {
+    if (log) *log << L"ERROR: No scene is loaded; \"" << fileName << L"\" was not written" << std::endl;
+    return false;
+  }
+  // the scene's matrix is affine (its load rejects anything else)
+  Mat4f toMeshFile;
+  if (!AffineInverse(scene.meshToSimulation, toMeshFile)) {
+    if (log) *log << L"ERROR: The mesh transformation cannot be inverted; \"" << fileName << L"\" was not written"
+                  << std::endl;
+    return false;
+  }
   scene.octree->UpdateSurfacePositions();
   SurfaceMesh surface;
   scene.octree->ExportSurface(surface);
+  surface.Transform(toMeshFile);
+  // checked in the file's frame: a position can also overflow on the way there
   for (const SurfaceMesh::Vertex& v : surface.vertices) {
     if (!IsFinite(v.position)) {
       if (log) *log << L"ERROR: The surface holds non-finite positions; \"" << fileName << L"\" was not written" << std::endl;
       return false;
     }
   }
-  surface.Transform(toMeshFile);
   return surface.WriteObj(fileName, log);
 }

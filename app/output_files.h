@@ -13,8 +13,9 @@ class Scene;
 // the file cannot be written.
 bool WriteEquationSystem(const std::vector<LevelVertex>& vertices, const std::vector<VertexHistory>& history,
                          const std::wstring& fileName);
-// The finest level of the scene's model.
-bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName);
+// The finest level of the scene's model; an "ERROR: " line on the log when
+// there is no model or the file cannot be written.
+bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName, std::wostream* log = nullptr);
 
 // Text dump of the voxel grid's distance field; an "ERROR: " line on failure.
 bool WriteDistanceField(const Scene& scene, const std::wstring& fileName, std::wostream* log);

@@ -1,5 +1,6 @@
 #include "app/scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -27,12 +28,42 @@ std::wostringstream ClassicStream() {
   return s;
 }
 
-// Determinant of the upper-left 3x3 part: zero for a transformation that
-// flattens the mesh.
-double LinearDeterminant(const Mat4f& m) {
+// Determinant of the upper-left 3x3 part relative to the product of its row
+// lengths (the largest it can be): near zero for a transformation that
+// flattens the mesh, whatever its scale.
+double RelativeLinearDeterminant(const Mat4f& m) {
   double a = m(0, 0), b = m(0, 1), c = m(0, 2), d = m(1, 0), e = m(1, 1), f = m(1, 2), g = m(2, 0), h = m(2, 1),
          i = m(2, 2);
-  return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+  double det = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+  double rows = std::sqrt(a * a + b * b + c * c) * std::sqrt(d * d + e * e + f * f) * std::sqrt(g * g + h * h + i * i);
+  return rows > 0.0 ? det / rows : 0.0;
+}
+
+// Below this relative determinant the single-precision mesh is flat.
+constexpr double kSingularTransformation = 1e-6;
+
+bool AffineBottomRow(const Mat4f& m) { return m(3, 0) == 0.0f && m(3, 1) == 0.0f && m(3, 2) == 0.0f && m(3, 3) == 1.0f; }
+
+// The simulation elements keep one occupancy bit per voxel of their box, so
+// this memory grows with 8^NUM_EMBEDDED_LEVELS per element. The elements tile
+// the voxel grid rounded up to their edge, which bounds the bits; more than
+// this many bytes is not affordable.
+constexpr double kMaxOccupancyBytes = 1024.0 * 1024.0 * 1024.0;
+// occupancyWordCount = 8^(E - 2) must stay an int32.
+constexpr int kMaxEmbeddedLevelsForWordCount = 12;
+
+double OccupancyBytes(const Vec3i& resolution, int embeddedLevels) {
+  double voxels = 1.0;
+  const double edge = std::ldexp(1.0, embeddedLevels);
+  for (int a = 0; a < 3; ++a) voxels *= std::ceil(resolution[a] / edge) * edge;
+  return voxels / 8.0;
+}
+
+// Largest NUM_EMBEDDED_LEVELS whose occupancy words fit, for this grid.
+int AffordableEmbeddedLevels(const Vec3i& resolution) {
+  int e = 0;
+  while (e < kMaxEmbeddedLevelsForWordCount && OccupancyBytes(resolution, e + 1) <= kMaxOccupancyBytes) ++e;
+  return e;
 }
 
 bool AllFinite(const Mat4f& m) {
@@ -104,6 +135,7 @@ void Scene::ResetDefaults() {
   forcePerPixel = 0.1;
   forceArrowScale = 5e-7f / (meanVoxelSize * meanVoxelSize);
   meshToSimulation = Mat4f::Identity();
+  distanceFieldCurrent = true;
   loaded = false;
 }
 
@@ -126,11 +158,21 @@ bool Scene::Load(const std::wstring& fileName, int solverKind, std::wostream* lo
     Error(log, L"NUM_EMBEDDED_LEVELS must lie between 0 and NUM_LEVELS - 1");
     return false;
   }
+  const int affordable = AffordableEmbeddedLevels(octree->resolution);
+  if (numEmbeddedLevels > affordable) {
+    std::wostringstream text = ClassicStream();
+    text << L"NUM_EMBEDDED_LEVELS " << numEmbeddedLevels << L" needs "
+         << std::ceil(OccupancyBytes(octree->resolution, numEmbeddedLevels) / (1024.0 * 1024.0))
+         << L" MB of element occupancy words for this mesh and voxel size; at most " << affordable
+         << L" fits in " << kMaxOccupancyBytes / (1024.0 * 1024.0) << L" MB";
+    Error(log, text.str());
+    return false;
+  }
 
   cutSim.reset();
   cutSim = std::make_unique<CutSim>(*octree, solverKind, 0);
   cutSim->numEmbeddedLevels = numEmbeddedLevels;
-  cutSim->occupancyWordCount = numEmbeddedLevels < 3 ? 1 : 1 << (3 * numEmbeddedLevels - 6);
+  cutSim->occupancyWordCount = numEmbeddedLevels < 3 ? 1 : int32_t(1) << (3 * numEmbeddedLevels - 6);
   octree->embedded = true;
   octree->embeddedLevels = numEmbeddedLevels;
   if (!cutSim->SetMaterial(voxelSize, elasticModulus, poissonRatio, true, timeStep, dampingFactor, density, true,
@@ -225,9 +267,15 @@ bool Scene::ReadMesh(const std::wstring& sceneFile, std::wostream* log) {
 
   Mat4f transformation = Mat4f::Identity();
   if (configuration.Get(L"MESH_TRANSFORMATION", transformation, log, true)) {
-    double det = LinearDeterminant(transformation);
-    if (!AllFinite(transformation) || !std::isfinite(det) || det == 0.0) {
+    double det = RelativeLinearDeterminant(transformation);
+    if (!AllFinite(transformation) || !std::isfinite(det) || std::fabs(det) < kSingularTransformation) {
       Error(log, L"MESH_TRANSFORMATION must be finite and not singular");
+      return false;
+    }
+    // the mesh is transformed as an affine map; a projective bottom row would
+    // otherwise reach only the matrix that carries saved meshes back
+    if (!AffineBottomRow(transformation)) {
+      Error(log, L"MESH_TRANSFORMATION must be affine: its last row must be 0 0 0 1");
       return false;
     }
     mesh.Transform(transformation);
@@ -249,6 +297,45 @@ bool Scene::BuildOctree(std::wostream* log) {
   octree->ExtractSurface();
   octree->voxelGrid->ComputeBySweeping();
   return true;
+}
+
+void Scene::UpdateDistanceFieldAfterCut() {
+  if (!octree || !octree->voxelGrid) return;
+  VoxelGrid& grid = *octree->voxelGrid;
+  if (cutSim && cutSim->collisionEnabled) {
+    grid.UpdateByWavefront();
+    return;
+  }
+  // nothing samples the field while collision detection is off; the touched
+  // bits keep every voxel a later update must start from, so the queues,
+  // which would grow with every cut, can go
+  grid.indexQueue.clear();
+  grid.coordinateQueue.clear();
+  distanceFieldCurrent = false;
+}
+
+void Scene::SetCollisionDetection(bool on) {
+  if (!cutSim) return;
+  if (on && !distanceFieldCurrent && octree && octree->voxelGrid) {
+    // the cuts made while it was off start the wavefront together
+    VoxelGrid& grid = *octree->voxelGrid;
+    grid.indexQueue.clear();
+    grid.coordinateQueue.clear();
+    for (int z = 0; z < grid.resolution.z; ++z) {
+      for (int y = 0; y < grid.resolution.y; ++y) {
+        for (int x = 0; x < grid.resolution.x; ++x) {
+          const int32_t i = grid.Index(x, y, z);
+          if ((grid.touched[i >> 6] >> (i & 63)) & 1) {
+            grid.indexQueue.push_back(i);
+            grid.coordinateQueue.push_back(Vec3i(x, y, z));
+          }
+        }
+      }
+    }
+    grid.UpdateByWavefront();
+    distanceFieldCurrent = true;
+  }
+  cutSim->collisionEnabled = on;
 }
 
 int Scene::FindFinestVertex(const Vec3i& position) const {

@@ -23,6 +23,13 @@ class Scene {
   std::wstring Describe() const;
   bool Save(const std::wstring& fileName, std::wostream* log);
 
+  // After a cut: the wavefront update of the distance field while collision
+  // detection is on; otherwise the field is left stale until it is switched on.
+  void UpdateDistanceFieldAfterCut();
+  // The "Enable Collision Detection" switch: switching on first brings a
+  // stale distance field up to date, so contacts never sample an old one.
+  void SetCollisionDetection(bool on);
+
   std::unique_ptr<Octree> octree;
   std::unique_ptr<CutSim> cutSim;
   SurfaceMesh mesh;          // simulation coordinates
@@ -47,6 +54,7 @@ class Scene {
   float forceArrowScale = 0;
   float meanVoxelSize = 0;
   Mat4f meshToSimulation;  // a point of the mesh file -> simulation coordinates
+  bool distanceFieldCurrent = true;  // false after cuts made while collision detection was off
   bool loaded = false;
 
  private:

@@ -2,16 +2,20 @@
 
 #include <epoxy/gl.h>
 
-#include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <iostream>
 #include <numbers>
-#include <vector>
 
+#include "app/edit_tool.h"
+#include "app/editor.h"
+#include "app/recorder.h"
+#include "app/scene.h"
 #include "cutsim/fatal_error.h"
 #include "framework/file_chooser.h"
 #include "framework/message_box.h"
 #include "geometry/matrix4.h"
+#include "render/cut_scene_renderer.h"
 #include "render/effect.h"
 
 namespace {
@@ -20,176 +24,21 @@ constexpr float kFieldOfViewDegrees = 45.0f;
 constexpr float kNearPlane = 0.001f;
 constexpr float kFarPlane = 100.0f;
 
-// panel sizes and margins of the frame-render placement rules
-constexpr int kDevicePanelWidth = 170, kDevicePanelHeight = 170;
-constexpr int kPanelMargin = 10;
-
 float Radians(float degrees) { return degrees * std::numbers::pi_v<float> / 180.0f; }
 
-// Right-handed view matrix of an eye looking at a target, z up.
-Mat4f LookAt(const Vec3f& eye, const Vec3f& target, const Vec3f& up) {
-  Vec3f back = Normalize(eye - target);
-  Vec3f right = Normalize(Cross(up, back));
-  Vec3f trueUp = Cross(back, right);
-  return Mat4f{{right.x, right.y, right.z, -Dot(right, eye), trueUp.x, trueUp.y, trueUp.z, -Dot(trueUp, eye),
-                back.x, back.y, back.z, -Dot(back, eye), 0, 0, 0, 1}};
+// Rotation about z by (90 - heading) degrees: the editor's heading frame.
+Mat3d HeadingRotation(float headingDegrees) {
+  double a = (90.0 - headingDegrees) * std::numbers::pi / 180.0;
+  double c = std::cos(a), s = std::sin(a);
+  return Mat3d{{c, -s, 0, s, c, 0, 0, 0, 1}};
 }
-
-const char* const kVertexShader = R"(#version 330 core
-uniform mat4 g_mWorldViewProjection;
-layout(location = 0) in vec3 inPosition;
-layout(location = 1) in vec3 inNormal;
-out vec3 normal;
-void main() {
-  normal = inNormal;
-  gl_Position = g_mWorldViewProjection * vec4(inPosition, 1.0);
-}
-)";
-
-const char* const kFragmentShader = R"(#version 330 core
-uniform vec3 g_vLightDir;
-uniform vec3 g_vColor;
-in vec3 normal;
-out vec4 colour;
-void main() {
-  // lit from either side, so the body reads the same whatever its winding
-  float diffuse = abs(dot(normalize(normal), g_vLightDir));
-  colour = vec4(g_vColor * (0.3 + 0.7 * diffuse), 1.0);
-}
-)";
 
 }  // namespace
-
-// The input mesh drawn plainly: one lit colour, seen by a fixed camera that
-// frames its bounding box.
-class PlainMeshView {
- public:
-  ~PlainMeshView() { Release(); }
-
-  bool Create(const SurfaceMesh& mesh, std::wostream* log) {
-    program_ = LinkProgram(log);
-    if (!program_) return false;
-    std::vector<float> vertices;
-    vertices.reserve(mesh.vertices.size() * 6);
-    for (const SurfaceMesh::Vertex& v : mesh.vertices) {
-      vertices.insert(vertices.end(), {v.position.x, v.position.y, v.position.z, v.normal.x, v.normal.y, v.normal.z});
-    }
-    std::vector<uint32_t> indices;
-    indices.reserve(mesh.triangles.size() * 3);
-    for (const SurfaceMesh::Triangle& t : mesh.triangles) {
-      indices.insert(indices.end(), {static_cast<uint32_t>(t.i0), static_cast<uint32_t>(t.i1), static_cast<uint32_t>(t.i2)});
-    }
-    indexCount_ = static_cast<GLsizei>(indices.size());
-    glGenVertexArrays(1, &vertexArray_);
-    glBindVertexArray(vertexArray_);
-    glGenBuffers(1, &vertexBuffer_);
-    glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(float)), vertices.data(),
-                 GL_STATIC_DRAW);
-    glGenBuffers(1, &indexBuffer_);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer_);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)), indices.data(),
-                 GL_STATIC_DRAW);
-    glEnableVertexAttribArray(0);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 6 * sizeof(float), nullptr);
-    glEnableVertexAttribArray(1);
-    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 6 * sizeof(float), reinterpret_cast<void*>(3 * sizeof(float)));
-    glBindVertexArray(0);
-    FrameBoundingBox(mesh);
-    return true;
-  }
-
-  void Draw(int width, int height) const {
-    if (!program_ || indexCount_ == 0 || width <= 0 || height <= 0) return;
-    float aspect = static_cast<float>(width) / static_cast<float>(height);
-    Mat4f viewProjection = PerspectiveFovRH(Radians(kFieldOfViewDegrees), aspect, near_, far_) * view_;
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LESS);
-    glDepthMask(GL_TRUE);
-    glDisable(GL_CULL_FACE);
-    glDisable(GL_BLEND);
-    glUseProgram(program_);
-    glUniformMatrix4fv(glGetUniformLocation(program_, "g_mWorldViewProjection"), 1, GL_TRUE, viewProjection.m);
-    glUniform3f(glGetUniformLocation(program_, "g_vLightDir"), lightDirection_.x, lightDirection_.y,
-                lightDirection_.z);
-    glUniform3f(glGetUniformLocation(program_, "g_vColor"), 0.72f, 0.30f, 0.26f);
-    glBindVertexArray(vertexArray_);
-    glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
-    glBindVertexArray(0);
-    glUseProgram(0);
-    glDisable(GL_DEPTH_TEST);
-  }
-
-  void Release() {
-    if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
-    if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
-    if (indexBuffer_) glDeleteBuffers(1, &indexBuffer_);
-    if (program_) glDeleteProgram(program_);
-    vertexArray_ = vertexBuffer_ = indexBuffer_ = program_ = 0;
-  }
-
- private:
-  static GLuint CompileShader(GLenum type, const char* source, std::wostream* log) {
-    GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok) return shader;
-    char message[1024] = {};
-    glGetShaderInfoLog(shader, sizeof(message), nullptr, message);
-    if (log) *log << L"ERROR: Mesh shader does not compile: " << message << std::endl;
-    glDeleteShader(shader);
-    return 0;
-  }
-
-  static GLuint LinkProgram(std::wostream* log) {
-    GLuint vertex = CompileShader(GL_VERTEX_SHADER, kVertexShader, log);
-    GLuint fragment = CompileShader(GL_FRAGMENT_SHADER, kFragmentShader, log);
-    GLuint program = 0;
-    if (vertex && fragment) {
-      program = glCreateProgram();
-      glAttachShader(program, vertex);
-      glAttachShader(program, fragment);
-      glLinkProgram(program);
-      GLint ok = GL_FALSE;
-      glGetProgramiv(program, GL_LINK_STATUS, &ok);
-      if (!ok) {
-        if (log) *log << L"ERROR: Mesh shader does not link" << std::endl;
-        glDeleteProgram(program);
-        program = 0;
-      }
-    }
-    if (vertex) glDeleteShader(vertex);
-    if (fragment) glDeleteShader(fragment);
-    return program;
-  }
-
-  // A three-quarter view from the front left and above, the whole box in sight.
-  void FrameBoundingBox(const SurfaceMesh& mesh) {
-    Vec3f centre = mesh.bboxCenter;
-    float radius = std::max(Length(mesh.bboxHalfExtent), 1e-6f);
-    Vec3f direction = Normalize(Vec3f(-0.55f, -1.0f, 0.6f));
-    float distance = radius / std::sin(Radians(kFieldOfViewDegrees) / 2) * 1.05f;
-    Vec3f eye = centre + direction * distance;
-    view_ = LookAt(eye, centre, Vec3f(0, 0, 1));
-    near_ = std::max(distance - 1.5f * radius, distance * 0.01f);
-    far_ = distance + 1.5f * radius;
-    // a light over the viewer's left shoulder
-    lightDirection_ = Normalize(direction + Vec3f(-0.3f, 0.2f, 0.5f));
-  }
-
-  GLuint program_ = 0, vertexArray_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0;
-  GLsizei indexCount_ = 0;
-  Mat4f view_ = Mat4f::Identity();
-  float near_ = kNearPlane, far_ = kFarPlane;
-  Vec3f lightDirection_{0, 0, 1};
-};
 
 VardelApp::VardelApp(Framework& framework)
     : framework_(framework), log_(&std::wcout), overlay_(&framework.Gui(), 15.0f) {}
 
-VardelApp::~VardelApp() = default;
+VardelApp::~VardelApp() { DestroyApplicationObjects(); }
 
 int VardelApp::Run(int argc, char** argv) {
   // 1. an abort raises no fault-reporting dialog on this system; nothing to switch off.
@@ -211,19 +60,36 @@ int VardelApp::Run(int argc, char** argv) {
   });
   framework_.SetCursorSettings(true, true);
 
-  // 4.-6. the application objects; the scene, or the dialog that asks for one
+  // 4.-5. the edit tool with its display shape
+  editTool_ = std::make_unique<EditTool>();
+
+  // 6. the scene, or the dialog that asks for one
   if (!LoadSceneOrAsk()) {
     framework_.Shutdown(1);
+    DestroyApplicationObjects();
     return 1;
   }
 
-  // 13. the panels and their shared event handler
-  CreateDevicePanel();
+  // 7. what was loaded
+  *log_ << scene_->Describe() << std::flush;
+
+  // 8. gravity switched off before start-up keeps the body weightless
+  if (!flags_.gravity) scene_->cutSim->gravity = Vec3d();
+
+  // 9.-12.
+  SetCameraToDefaultView();
+  CreateRendererRecorderAndEditor();
+
+  // 13. the panels with their shared event handler
+  panels_ = std::make_unique<ControlPanels>(ControlPanels::Targets{
+      framework_, *scene_, camera_, *renderer_, *editor_, flags_, sceneFileName_, log_});
+  panels_->Create();
 
   // 14. window, device, main loop
   if (framework_.CreateWindow(L"Vardel") && framework_.CreateDevice(true, 800, 600)) framework_.MainLoop();
   int exitCode = framework_.ExitCode();
   framework_.Shutdown(exitCode);
+  DestroyApplicationObjects();
   return framework_.ExitCode();
 }
 
@@ -246,55 +112,84 @@ void VardelApp::RegisterCallbacks() {
   framework_.onDeviceSettingsChanging = [this](DeviceSettings& settings) { return OnDeviceSettingsChanging(settings); };
 }
 
-bool VardelApp::LoadScene(const std::wstring& fileName) {
-  SurfaceMesh mesh;
-  std::wstring meshFile;
-  if (!sceneConfig_.Load(fileName, log_)) return false;
-  if (!sceneConfig_.Get(L"MESH", meshFile, log_)) return false;
-  if (!mesh.ReadObj(meshFile, log_, false)) return false;
-  mesh.ComputeNormals();
-  mesh.ComputeBoundingBox();
-  sceneMesh_ = std::move(mesh);
-  return true;
-}
-
 bool VardelApp::LoadSceneOrAsk() {
-  if (LoadScene(sceneFileName_)) return true;
+  scene_ = std::make_unique<Scene>();
+  if (scene_->Load(sceneFileName_, solverKind_, log_)) return true;
   std::wstring chosen;
   if (!ChooseFile(L"Load scene file", L"*.txt", 0, L"", L"txt", chosen, false, DialogOwner::None)) return false;
   sceneFileName_ = chosen;
-  if (!LoadScene(sceneFileName_)) FatalError(__FILE__, __LINE__, L"Cannot load scene", true);
+  // a fresh scene, so nothing of the failed attempt stays behind
+  scene_ = std::make_unique<Scene>();
+  if (!scene_->Load(sceneFileName_, solverKind_, log_)) FatalError(__FILE__, __LINE__, L"Cannot load scene", true);
   return true;
 }
 
-void VardelApp::CreateDevicePanel() {
-  devicePanel_.Init(&framework_.Gui());
-  devicePanel_.SetCallback([this](GuiEvent event, int id) { OnGuiEvent(event, id); });
-  devicePanel_.SetSize(kDevicePanelWidth, kDevicePanelHeight);
-  devicePanel_.AddButton(kIdToggleFullScreen, L"Toggle full screen", 35, 10, 125, 22);
-  devicePanel_.AddButton(kIdChangeDevice, L"Change device (F2)", 35, 34, 125, 22, FunctionKey(2));
-  devicePanel_.AddButton(kIdToggleRef, L"Toggle REF (F3)", 35, 58, 125, 22, FunctionKey(3));
-  devicePanel_.AddButton(kIdToggleWarp, L"Toggle WARP (F4)", 35, 82, 125, 22, FunctionKey(4));
+void VardelApp::SetCameraToDefaultView() {
+  // in orbit mode each setting makes the orbit radius the distance to the centre
+  camera_.orbitCentre = scene_->mesh.bboxCenter;
+  camera_.SetPosition(scene_->defaultViewPosition);
+  const Vec3f& angles = scene_->defaultHeadingPitchRoll;
+  camera_.SetAngles(angles.x, angles.y, angles.z, 0);
 }
+
+void VardelApp::CreateRendererRecorderAndEditor() {
+  renderer_ = std::make_unique<CutSceneRenderer>(*scene_, *editTool_);
+  recorder_ = std::make_unique<Recorder>(scene_.get(), [this] {
+    return CameraPose{camera_.position, camera_.heading, camera_.pitch, camera_.turn, camera_.roll};
+  });
+  EditorServices services;
+  services.chooseFile = [this](const std::wstring& title, const std::wstring& pattern, const std::wstring& extension,
+                               bool save, std::wstring& result) {
+    return ChooseEditorFile(title, pattern, extension, save, result);
+  };
+  // without a known state folder the editor warns once that it cannot log
+  const std::string& stateFolder = framework_.StateFolder();
+  if (!stateFolder.empty()) {
+    services.forceLogPath = stateFolder + "/forces.txt";
+    services.cuttingSurfacePath = stateFolder + "/cuttingsurface.txt";
+  }
+  editor_ = std::make_unique<Editor>(*renderer_, *scene_, *recorder_, std::move(services), log_, 0);
+  editor_->SetCuttingDepth(cuttingDepth_);
+  renderer_->SetToolPose(editor_->toolPose());
+}
+
+bool VardelApp::ChooseEditorFile(const std::wstring& title, const std::wstring& pattern,
+                                 const std::wstring& extension, bool save, std::wstring& result) {
+  // the recording's name is asked in a dialog of its own
+  DialogOwner owner = title == L"Save recording" ? DialogOwner::None : DialogOwner::MainWindow;
+  return ChooseFile(title, pattern, 0, L"", extension, result, save, owner);
+}
+
+void VardelApp::DestroyApplicationObjects() {
+  // the panels refer to everything below; then the order of shutdown
+  panels_.reset();
+  recorder_.reset();
+  renderer_.reset();
+  editor_.reset();
+  scene_.reset();
+}
+
+// ---------------------------------------------------------------- device
 
 bool VardelApp::IsDeviceAcceptable(const DeviceInfo& /*device*/) { return true; }
 
-bool VardelApp::OnDeviceCreated(const DeviceInfo& /*device*/) {
-  meshView_ = std::make_unique<PlainMeshView>();
-  return meshView_->Create(sceneMesh_, log_);
-}
+bool VardelApp::OnDeviceCreated(const DeviceInfo& /*device*/) { return renderer_->Create(log_); }
 
 bool VardelApp::OnSwapChainResized(int width, int height) {
   clientWidth_ = width;
   clientHeight_ = height;
   float aspect = static_cast<float>(width) / static_cast<float>(height);
   projection_ = PerspectiveFovRH(Radians(kFieldOfViewDegrees), aspect, kNearPlane, kFarPlane);
+  if (!renderer_->OnResize(width, height, framework_.BackBufferFramebuffer())) return false;
+  renderer_->SetProjection(projection_);
+  editor_->SetScreenSize(width, height);
+  editor_->SetProjection(aspect, kFieldOfViewDegrees);
   return true;
 }
 
-void VardelApp::OnSwapChainReleasing() {}
+void VardelApp::OnSwapChainReleasing() { renderer_->ReleaseSizeDependent(); }
 
-void VardelApp::OnDeviceDestroyed() { meshView_.reset(); }
+void VardelApp::OnDeviceDestroyed() { renderer_->Release(); }
 
 bool VardelApp::OnDeviceSettingsChanging(DeviceSettings& settings) {
   // only the first call sets up the device; later changes are the user's
@@ -305,11 +200,28 @@ bool VardelApp::OnDeviceSettingsChanging(DeviceSettings& settings) {
   return true;
 }
 
-void VardelApp::OnFrameMove(double time, float /*elapsedTime*/) {
+// ---------------------------------------------------------------- frames
+
+void VardelApp::OnFrameMove(double time, float elapsedTime) {
   std::wstring title;
-  if (windowTitle_.Update(time, framework_.IsWindowed(), framework_.FramesPerSecond(), false, 0, title)) {
+  if (windowTitle_.Update(time, framework_.IsWindowed(), framework_.FramesPerSecond(), recorder_->IsRecording(),
+                          recorder_->time(), title)) {
     framework_.SetWindowTitle(title);
   }
+  camera_.Update(elapsedTime);
+  recorder_->Advance(elapsedTime);
+  frameView_ = camera_.view;
+  editor_->SetViewMatrix(frameView_);
+  editor_->SetHeadingRotation(HeadingRotation(camera_.heading));
+  if (flags_.runSimulation) StepSimulation();
+}
+
+void VardelApp::StepSimulation() {
+  CutSim& sim = *scene_->cutSim;
+  sim.PrepareTimeStep();
+  sim.SolveExtended();
+  // the octree carries the new positions to the renderer and to the next cut
+  sim.CopyVertexPositionsIntoOctree();
 }
 
 void VardelApp::OnFrameRender(double /*time*/, float elapsedTime) {
@@ -321,17 +233,13 @@ void VardelApp::OnFrameRender(double /*time*/, float elapsedTime) {
   }
   glClearDepth(1.0);
   glClear(GL_DEPTH_BUFFER_BIT);
-  if (meshView_) meshView_->Draw(clientWidth_, clientHeight_);
+  renderer_->Render(frameView_, editor_->pathPoints(), editor_->sketches());
   framework_.BindBackBuffer();
-  if (panelsVisible_) {
-    PlacePanels();
-    devicePanel_.Render(elapsedTime);
+  if (flags_.panelsVisible) {
+    panels_->Place(clientWidth_, clientHeight_);
+    panels_->Render(elapsedTime);
     DrawOverlayText();
   }
-}
-
-void VardelApp::PlacePanels() {
-  devicePanel_.SetLocation(clientWidth_ - kDevicePanelWidth - kPanelMargin, kPanelMargin);
 }
 
 void VardelApp::DrawOverlayText() {
@@ -339,34 +247,32 @@ void VardelApp::DrawOverlayText() {
   overlay_.SetForegroundColor(1.0f, 1.0f, 0.0f, 1.0f);
   overlay_.DrawTextLine(framework_.FrameStats());
   overlay_.DrawTextLine(framework_.DeviceStats());
+  wchar_t line[256];
+  std::swprintf(line, sizeof(line) / sizeof(line[0]),
+                L"x=%.3f y=%.3f z=%.3f heading=%.2f pitch=%.2f roll=%.2f turn=%.2f",
+                static_cast<double>(camera_.position.x), static_cast<double>(camera_.position.y),
+                static_cast<double>(camera_.position.z), static_cast<double>(camera_.heading),
+                static_cast<double>(camera_.pitch), static_cast<double>(camera_.roll),
+                static_cast<double>(camera_.turn));
+  overlay_.DrawTextLine(line);
+  std::swprintf(line, sizeof(line) / sizeof(line[0]), L"[EDITOR] Mode=%i Cutter = %.4f Cutting Depth=%.2f",
+                editor_->mode(), static_cast<double>(editor_->cutterValue()), static_cast<double>(cuttingDepth_));
+  overlay_.DrawTextLine(line);
 }
 
+// ---------------------------------------------------------------- input
+
 bool VardelApp::OnMessage(const InputMessage& message) {
-  if (framework_.IsSettingsDialogActive()) return framework_.SettingsDialogBox().HandleMessage(message);
-  if (panelsVisible_ && devicePanel_.HandleMessage(message)) return true;
+  // an open settings dialog takes every message
+  if (framework_.IsSettingsDialogActive()) {
+    framework_.SettingsDialogBox().HandleMessage(message);
+    return true;
+  }
+  if (flags_.panelsVisible && panels_->HandleMessage(message)) return true;
+  if (editor_->HandleMouse(message)) return true;
+  // the camera sees what is left but consumes nothing, so key-downs still reach the key table
+  camera_.HandleMessage(message);
   return false;
 }
 
-void VardelApp::OnKeyboard(int32_t key, bool keyDown, bool /*altDown*/) {
-  if (!keyDown) return;
-  if (key == 'U') panelsVisible_ = !panelsVisible_;
-}
-
-void VardelApp::OnGuiEvent(GuiEvent /*event*/, int controlId) {
-  switch (controlId) {
-    case kIdToggleFullScreen:
-      framework_.ToggleFullScreen();
-      break;
-    case kIdChangeDevice:
-      framework_.SettingsDialogBox().SetActive(!framework_.IsSettingsDialogActive());
-      break;
-    case kIdToggleRef:
-      framework_.ToggleReference();
-      break;
-    case kIdToggleWarp:
-      framework_.ToggleWarp();
-      break;
-    default:
-      break;
-  }
-}
+void VardelApp::OnKeyboard(int32_t key, bool keyDown, bool altDown) { panels_->OnKeyboard(key, keyDown, altDown); }

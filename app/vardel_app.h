@@ -4,23 +4,18 @@
 #include <memory>
 #include <string>
 
-#include "app/config_file.h"
+#include "app/control_panels.h"
 #include "app/window_title.h"
 #include "framework/framework.h"
 #include "framework/overlay_text.h"
-#include "framework/panel.h"
-#include "geometry/surface_mesh.h"
 #include "geometry/vec.h"
+#include "render/camera.h"
 
-class PlainMeshView;
-
-// Control IDs of the device panel.
-enum DevicePanelControl : int {
-  kIdToggleFullScreen = 1,
-  kIdToggleRef = 2,
-  kIdChangeDevice = 3,
-  kIdToggleWarp = 4,
-};
+class CutSceneRenderer;
+class EditTool;
+class Editor;
+class Recorder;
+class Scene;
 
 class VardelApp {
  public:
@@ -36,8 +31,11 @@ class VardelApp {
   bool AskAboutSecondInstance();
   void RegisterCallbacks();
   bool LoadSceneOrAsk();
-  bool LoadScene(const std::wstring& fileName);
-  void CreateDevicePanel();
+  void SetCameraToDefaultView();
+  void CreateRendererRecorderAndEditor();
+  bool ChooseEditorFile(const std::wstring& title, const std::wstring& pattern, const std::wstring& extension,
+                        bool save, std::wstring& result);
+  void DestroyApplicationObjects();
 
   // framework callbacks
   bool IsDeviceAcceptable(const DeviceInfo& device);
@@ -50,9 +48,8 @@ class VardelApp {
   bool OnMessage(const InputMessage& message);
   void OnKeyboard(int32_t key, bool keyDown, bool altDown);
   bool OnDeviceSettingsChanging(DeviceSettings& settings);
-  void OnGuiEvent(GuiEvent event, int controlId);
 
-  void PlacePanels();
+  void StepSimulation();
   void DrawOverlayText();
 
   Framework& framework_;
@@ -60,9 +57,7 @@ class VardelApp {
 
   // application state
   std::wstring sceneFileName_ = L"LiverScene.txt";
-  bool runSimulation_ = false;
-  bool gravity_ = true;
-  bool panelsVisible_ = true;
+  ApplicationFlags flags_;
   int solverKind_ = 0;  // multigrid
   float cuttingDepth_ = 0.12f;
   int clientWidth_ = 0, clientHeight_ = 0;
@@ -71,11 +66,13 @@ class VardelApp {
   WindowTitle windowTitle_;
   bool firstSettingsCall_ = true;
 
-  // the scene as far as it is read here: its configuration and its mesh
-  ConfigFile sceneConfig_;
-  SurfaceMesh sceneMesh_;
-
-  Panel devicePanel_;
+  // long-lived objects, created in this order at start-up
+  Camera camera_;  // minimum speed 0.05, maximum speed 1
+  std::unique_ptr<EditTool> editTool_;
+  std::unique_ptr<Scene> scene_;
+  std::unique_ptr<CutSceneRenderer> renderer_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<Editor> editor_;
+  std::unique_ptr<ControlPanels> panels_;
   OverlayText overlay_;
-  std::unique_ptr<PlainMeshView> meshView_;  // device objects
 };

@@ -3,7 +3,9 @@
 // from the distance grid, and the distribution of the contact terms to the
 // vertices of the element that holds the surface point.
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
 #include "cutsim/cut_sim.h"
 #include "geometry/octree.h"
@@ -26,26 +28,45 @@ void LoadCorners(const std::array<Vec3f, 8>& source, Vec3d corners[8]) {
 
 }  // namespace
 
+namespace {
+
+// Hash cells beyond this many cells from the origin belong to a body that
+// has blown up; they are left out so that no cell index or range overflows.
+constexpr float kLargestHashCell = 1073741824.0f;  // 2^30
+
+// Keys are int32: beyond that range (over 33 million elements) the key range
+// stops growing.
+int32_t HashKeyCount(int32_t elementCount) {
+  return static_cast<int32_t>(std::min<int64_t>(64 * int64_t(elementCount), INT32_MAX));
+}
+
+}  // namespace
+
 int32_t CutSim::HashKey(int i, int j, int k) const {
   // int32 arithmetic with wrap-around, done in unsigned to stay defined
   uint32_t h = (static_cast<uint32_t>(i) * 73856093u) ^ (static_cast<uint32_t>(j) * 19349663u) ^
                (static_cast<uint32_t>(k) * 83492791u);
   int32_t key = static_cast<int32_t>(h);
-  int32_t range = 64 * cellCount[numEmbeddedLevels];
+  int32_t range = HashKeyCount(cellCount[numEmbeddedLevels]);
   int32_t result = key % range;
   return result < 0 ? result + range : result;
 }
 
-Vec3i CutSim::HashCell(const Vec3d& p) const {
+bool CutSim::HashCell(const Vec3d& p, Vec3i& cell) const {
   Vec3f q(p);
   Vec3f size(collisionCellSize);
-  return {static_cast<int32_t>(std::floor(q.x / size.x)), static_cast<int32_t>(std::floor(q.y / size.y)),
-          static_cast<int32_t>(std::floor(q.z / size.z))};
+  for (int a = 0; a < 3; ++a) {
+    // the comparison also fails for NaN
+    float f = std::floor(q[a] / size[a]);
+    if (!(std::fabs(f) <= kLargestHashCell)) return false;
+    cell[a] = static_cast<int32_t>(f);
+  }
+  return true;
 }
 
 void CutSim::FillElementHash() {
-  elementHash.clear();
   int u = numEmbeddedLevels;
+  elementHash.Begin(HashKeyCount(cellCount[u]));
   for (int e = 0; e < cellCount[u]; ++e) {
     Vec3d corners[8];
     LoadCorners(elementCorners[e], corners);
@@ -60,17 +81,18 @@ void CutSim::FillElementHash() {
         high[a] = std::max(high[a], p[a]);
       }
     }
-    if (!finite) continue;
-    Vec3i from = HashCell(low), to = HashCell(high);
+    Vec3i from, to;
+    if (!finite || !HashCell(low, from) || !HashCell(high, to)) continue;
     // an element spanning more than five cells along an axis is left out:
     // one stretched element could otherwise insert millions of entries
     if (to.x - from.x > 4 || to.y - from.y > 4 || to.z - from.z > 4) continue;
     for (int i = from.x; i <= to.x; ++i) {
       for (int j = from.y; j <= to.y; ++j) {
-        for (int k = from.z; k <= to.z; ++k) elementHash.emplace(HashKey(i, j, k), e);
+        for (int k = from.z; k <= to.z; ++k) elementHash.Add(HashKey(i, j, k), e);
       }
     }
   }
+  elementHash.Finish();
 }
 
 bool CutSim::InverseTrilinear(const Vec3d corners[8], const Vec3d& x, Vec3d& local) const {
@@ -205,16 +227,17 @@ bool CutSim::AreFaceNeighbours(int element, int other) const {
 }
 
 void CutSim::FindSelfContact(int point) {
-  auto range = elementHash.equal_range(pointHashKey[point]);
-  if (range.first == range.second) return;
+  const int32_t* first = elementHash.First(pointHashKey[point]);
+  const int32_t* last = elementHash.Last(pointHashKey[point]);
+  if (first == last) return;
   int own = ElementOfSurfacePoint(point);
   if (own < 0) return;
   Vec3d x(octree.surfacePositions[point]);
   bool found = false;
   double bestDepth = 0;
   Vec3d bestNormal;
-  for (auto it = range.first; it != range.second; ++it) {
-    int e = it->second;
+  for (const int32_t* it = first; it != last; ++it) {
+    int e = *it;
     if (e == own || AreFaceNeighbours(own, e)) continue;
     double d;
     Vec3d n;
@@ -249,8 +272,8 @@ void CutSim::DetectContacts() {
   for (int s = 0; s < samples; ++s) {
     int point = s * stride;
     if (!SurfacePointInUse(point)) continue;
-    Vec3i cell = HashCell(Vec3d(octree.surfacePositions[point]));
-    pointHashKey[point] = HashKey(cell.x, cell.y, cell.z);
+    Vec3i cell;
+    if (HashCell(Vec3d(octree.surfacePositions[point]), cell)) pointHashKey[point] = HashKey(cell.x, cell.y, cell.z);
   }
 #pragma omp parallel for schedule(static)
   for (int s = 0; s < samples; ++s) {

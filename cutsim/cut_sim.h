@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cutsim/coarse_solver.h"
+#include "cutsim/element_hash.h"
 #include "cutsim/element_matrix.h"
 #include "cutsim/row_storage.h"
 #include "geometry/vec.h"
@@ -225,7 +226,8 @@ class CutSim {
   void DetectContacts();
   void DistributeContacts();
   int32_t HashKey(int i, int j, int k) const;
-  Vec3i HashCell(const Vec3d& p) const;
+  // False for a position whose cell lies beyond +-2^30 (a blown-up body).
+  bool HashCell(const Vec3d& p, Vec3i& cell) const;
   // Newton's method, exactly two steps, on the trilinear map over [-1, 1]^3;
   // false for a collapsed element (singular Jacobian).
   bool InverseTrilinear(const Vec3d corners[8], const Vec3d& x, Vec3d& local) const;
@@ -353,7 +355,7 @@ class CutSim {
   bool collisionEnabled = false;
   double penaltyStiffness = 0;                  // set by SetMaterial
   Vec3d collisionCellSize;                      // hash cell (mesh units)
-  std::multimap<int32_t, int32_t> elementHash;  // key -> element
+  ElementHash elementHash;                      // key -> elements, in insertion order
   std::vector<Mat3d> contactStiffness;          // [surface point]
   std::vector<Vec3d> contactForce;              // [surface point]
   std::vector<uint8_t> contactFlag;             // [surface point]

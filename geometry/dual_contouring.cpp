@@ -25,6 +25,12 @@ constexpr int kSideQuads[6][4][2] = {
     {{0, 7}, {4, 3}, {6, 1}, {2, 5}}, {{1, 6}, {3, 4}, {7, 0}, {5, 2}}, {{0, 7}, {1, 6}, {5, 2}, {4, 3}},
     {{2, 5}, {6, 1}, {7, 0}, {3, 4}}, {{0, 7}, {2, 5}, {3, 4}, {1, 6}}, {{4, 3}, {5, 2}, {7, 0}, {6, 1}}};
 
+// The quad of a severed side as surface vertex indices (-1 where a corner has
+// no vertex), in the order of kSideQuads.
+void SideQuad(const OctreeCell& cell, int side, int quad[4]) {
+  for (int k = 0; k < 4; ++k) quad[k] = cell.cornerSurface[kSideQuads[side][k][0]][kSideQuads[side][k][1]];
+}
+
 Vec3d MemberPosition(int member) { return Vec3d(member & 1, (member >> 1) & 1, member >> 2); }
 
 // Offset of block member m from the cell whose corner c the block surrounds.
@@ -183,6 +189,14 @@ void Octree::ContourBlock(int cell, int corner) {
   }
 }
 
+// Both cells next to a severed face emit a quad over the same four corner
+// points, the second in reversed order: its corner k is the first's corner
+// (4 - k) % 4. Where a block around a corner is one piece of material on both
+// sides of the face (a thin slit or a crack that does not part the body there)
+// the two quads share that block's vertex. Triangles shared in full would form
+// a double sheet of zero thickness whose edges carry four triangles; they are
+// left out on both sides. A quad whose shared corners are only the two ends of
+// its diagonal is split along the other diagonal, for the same reason.
 void Octree::BuildSurfaceTriangles() {
   surfaceTriangles.clear();
   surfaceTriangleTag.clear();
@@ -191,12 +205,25 @@ void Octree::BuildSurfaceTriangles() {
     for (int side = 0; side < 6; ++side) {
       if (cell.links[side]) continue;
       int quad[4];
-      for (int k = 0; k < 4; ++k) quad[k] = cell.cornerSurface[kSideQuads[side][k][0]][kSideQuads[side][k][1]];
-      // a corner without a vertex (inconsistent cut data) drops its triangle instead of naming vertex -1
-      const int triangles[2][3] = {{quad[0], quad[1], quad[2]}, {quad[2], quad[3], quad[0]}};
-      for (const auto& t : triangles) {
-        if (t[0] < 0 || t[1] < 0 || t[2] < 0) continue;
-        surfaceTriangles.insert(surfaceTriangles.end(), {t[0], t[1], t[2]});
+      SideQuad(cell, side, quad);
+      bool shared[4] = {false, false, false, false};
+      const int across = cell.neighbours[kSideSlots[side]];
+      if (across >= 0 && !cells[finest][across].links[side ^ 1]) {
+        int opposite[4];
+        SideQuad(cells[finest][across], side ^ 1, opposite);
+        for (int k = 0; k < 4; ++k) shared[k] = quad[k] >= 0 && quad[k] == opposite[(4 - k) % 4];
+      }
+      const bool otherDiagonal = shared[0] && shared[2] && !shared[1] && !shared[3];
+      const int first = otherDiagonal ? 1 : 0;
+      const int triangles[2][3] = {{quad[first], quad[first + 1], quad[first + 2]},
+                                   {quad[first + 2], quad[(first + 3) % 4], quad[first]}};
+      const bool doubled[2] = {!otherDiagonal && shared[0] && shared[1] && shared[2],
+                               !otherDiagonal && shared[2] && shared[3] && shared[0]};
+      for (int t = 0; t < 2; ++t) {
+        // a corner without a vertex (inconsistent cut data) drops its triangle instead of naming vertex -1
+        const int* v = triangles[t];
+        if (doubled[t] || v[0] < 0 || v[1] < 0 || v[2] < 0) continue;
+        surfaceTriangles.insert(surfaceTriangles.end(), {v[0], v[1], v[2]});
         surfaceTriangleTag.push_back(cell.cutTag[side]);
       }
     }

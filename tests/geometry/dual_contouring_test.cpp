@@ -13,25 +13,43 @@
 
 namespace {
 
-struct BundledMesh {
-  const char* scene;
-  // the liver has a crease narrower than a voxel where two cells both see the
-  // surface between them yet stay joined around it: two sheets touch there
-  bool hasCrease;
-};
+// Two triangles of the rectangle spanned by corner and the edges u and v.
+void InsertRectangle(Octree& octree, const Vec3f& corner, const Vec3f& u, const Vec3f& v, int32_t tag) {
+  octree.InsertCutTriangle(corner, corner + u, corner + u + v, tag);
+  octree.InsertCutTriangle(corner, corner + u + v, corner + v, tag);
+}
 
-class BundledSurfaceTest : public ::testing::TestWithParam<BundledMesh> {};
+// Cuts placed by fractions of the body's box: a slit halfway through, an
+// L-shaped slit with a concave corner in its rim, and a slanted cut right
+// through near one end.
+void CutBody(Octree& octree, int step) {
+  const Vec3f e = Vec3f(octree.meshBoxHalfExtent) * 2.0f;
+  auto at = [&](float x, float y, float z) { return Vec3f(x * e.x, y * e.y, z * e.z); };
+  switch (step) {
+    case 0:
+      InsertRectangle(octree, at(0.52f, -0.1f, -0.1f), at(0, 0.6f, 0), at(0, 0, 1.2f), 1);
+      break;
+    case 1:
+      InsertRectangle(octree, at(0.2f, 0.37f, -0.1f), at(0.25f, 0, 0), at(0, 0, 0.7f), 2);
+      InsertRectangle(octree, at(0.2f, 0.37f, -0.1f), at(0.5f, 0, 0), at(0, 0, 0.45f), 2);
+      break;
+    default:
+      InsertRectangle(octree, at(0.8f, -0.1f, -0.1f), at(0.05f, 1.2f, 0), at(0.03f, 0, 1.2f), 3);
+      break;
+  }
+}
 
-TEST_P(BundledSurfaceTest, ReconstructedSurfaceIsClosedAndFollowsTheMesh) {
+class BundledSurfaceTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BundledSurfaceTest, ReconstructedSurfaceIsClosedAndFollowsTheMeshBeforeAndAfterCuts) {
   OctreeScene scene;
-  ASSERT_TRUE(LoadOctreeScene(BundledScenePath(GetParam().scene), scene, nullptr));
-  const Octree& octree = *scene.octree;
+  ASSERT_TRUE(LoadOctreeScene(BundledScenePath(GetParam()), scene, nullptr));
+  Octree& octree = *scene.octree;
   ASSERT_GT(octree.surfaceTriangles.size(), 0u);
-  EXPECT_EQ(ClosedOrientedSurfaceError(octree.surfaceTriangles, GetParam().hasCrease), "");
+  EXPECT_EQ(ClosedOrientedSurfaceError(octree.surfaceTriangles), "");
 
   const double inputVolume = EnclosedVolume(scene.mesh);
-  const double surfaceVolume = EnclosedVolume(octree.surfacePositions, octree.surfaceTriangles);
-  EXPECT_NEAR(surfaceVolume / inputVolume, 1.0, 0.03);
+  EXPECT_NEAR(EnclosedVolume(octree.surfacePositions, octree.surfaceTriangles) / inputVolume, 1.0, 0.03);
 
   const double diagonal = Length(scene.voxelSize);
   const MeshDistance distance(scene.mesh, 2 * diagonal);
@@ -46,12 +64,21 @@ TEST_P(BundledSurfaceTest, ReconstructedSurfaceIsClosedAndFollowsTheMesh) {
     far += d > diagonal;
   }
   EXPECT_EQ(far, 0) << "worst distance " << worst / diagonal << " voxel diagonals";
+
+  // cut sheets have no thickness: the enclosed volume stays
+  for (int step = 0; step < 3; ++step) {
+    CutBody(octree, step);
+    ASSERT_EQ(ValidateOctree(octree), "") << step;
+    octree.ExtractSurface();
+    EXPECT_EQ(ClosedOrientedSurfaceError(octree.surfaceTriangles), "") << step;
+    EXPECT_NEAR(EnclosedVolume(octree.surfacePositions, octree.surfaceTriangles) / inputVolume, 1.0, 0.03) << step;
+  }
+  // the last cut parts the body: one more closed piece
+  EXPECT_EQ(SurfaceComponentCount(octree.surfaceTriangles, octree.surfaceVertexCount), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, BundledSurfaceTest,
-                         ::testing::Values(BundledMesh{"LiverScene.txt", true}, BundledMesh{"BeamScene.txt", false},
-                                           BundledMesh{"SphereScene.txt", false}));
-
+                         ::testing::Values("LiverScene.txt", "BeamScene.txt", "SphereScene.txt"));
 
 // Distance from p to the surface of the axis-aligned box [lo, hi].
 double BoxSurfaceDistance(const Vec3d& p, const Vec3d& lo, const Vec3d& hi) {
