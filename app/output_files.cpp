@@ -67,7 +67,8 @@ bool WriteEquationSystem(const std::vector<LevelVertex>& vertices, const std::ve
 }
 
 bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName, std::wostream* log) {
-  if (!scene.cutSim || scene.cutSim->levelVertices.empty()) {
+  // a failed load can leave a model behind that is not the scene's
+  if (!scene.loaded || !scene.cutSim || scene.cutSim->levelVertices.empty()) {
     if (log) *log << L"ERROR: No finite element model to write to \"" << fileName << L"\"" << std::endl;
     return false;
   }
@@ -77,7 +78,11 @@ bool WriteEquationSystem(const Scene& scene, const std::wstring& fileName, std::
 }
 
 bool WriteDistanceField(const Scene& scene, const std::wstring& fileName, std::wostream* log) {
-  bool ok = scene.octree && scene.octree->voxelGrid && scene.octree->voxelGrid->WriteText(fileName);
+  if (!scene.loaded || !scene.octree || !scene.octree->voxelGrid) {
+    if (log) *log << L"ERROR: No scene is loaded; \"" << fileName << L"\" was not written" << std::endl;
+    return false;
+  }
+  bool ok = scene.octree->voxelGrid->WriteText(fileName);
   if (!ok && log) *log << L"ERROR: Cannot write file \"" << fileName << L"\"" << std::endl;
   return ok;
 }
@@ -121,7 +126,8 @@ bool AffineInverse(const Mat4f& m, Mat4f& inverse) {
 }  // namespace
 
 bool SaveDeformedMesh(Scene& scene, const std::wstring& fileName, std::wostream* log) {
-  if (!scene.octree) {
+  // a failed load may have built an octree, but not the frame it is saved in
+  if (!scene.loaded || !scene.octree) {
     if (log) *log << L"ERROR: No scene is loaded; \"" << fileName << L"\" was not written" << std::endl;
     return false;
   }

@@ -145,6 +145,8 @@ TEST(SceneTest, MeaninglessValuesFailNamingTheKey) {
       {"TIME_STEP: 0\n", L"TIME_STEP"},
       {"MESH_SCALE_TO: 0\n", L"MESH_SCALE_TO"},
       {"MESH_TRANSFORMATION: 1 0 0 0  0 1 0 0  0 0 0 0  0 0 0 1\n", L"MESH_TRANSFORMATION"},
+      // a projective last row could not be carried back when the mesh is saved
+      {"MESH_TRANSFORMATION: 1 0 0 0  0 1 0 0  0 0 1 0  0 0 1 1\n", L"MESH_TRANSFORMATION"},
       {"NUM_LEVELS: 0\n", L"NUM_LEVELS"},
       {"NUM_LEVELS: 40\n", L"NUM_LEVELS"},
       {"NUM_EMBEDDED_LEVELS: 2\n", L"NUM_EMBEDDED_LEVELS"},

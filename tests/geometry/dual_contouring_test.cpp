@@ -166,7 +166,7 @@ TEST(DualContouring, SlitKeepsOnePieceWithTwoSheetsMeetingAtItsRim) {
   box.CutPlane(-5, 12.5f, -5, 30, 2);  // the lower half in y only
   EXPECT_EQ(ValidateOctree(box.octree), "");
   box.octree.ExtractSurface();
-  EXPECT_EQ(ClosedOrientedSurfaceError(box.octree.surfaceTriangles, true), "");
+  EXPECT_EQ(ClosedOrientedSurfaceError(box.octree.surfaceTriangles), "");
   EXPECT_EQ(SurfaceComponentCount(box.octree.surfaceTriangles, box.octree.surfaceVertexCount), 1);
 }
 
@@ -278,7 +278,7 @@ TEST(DualContouring, LiverStaysConsistentThroughCuts) {
     octree.InsertCutTriangle(c, b, e, 1);
     ASSERT_EQ(ValidateOctree(octree), "") << segment;
     octree.ExtractSurface();
-    ASSERT_EQ(ClosedOrientedSurfaceError(octree.surfaceTriangles, true), "") << segment;
+    ASSERT_EQ(ClosedOrientedSurfaceError(octree.surfaceTriangles), "") << segment;
   }
   octree.voxelGrid->UpdateByWavefront();
   int tagged = 0;
