@@ -31,6 +31,19 @@ void AdviseHugePages(const void* data, size_t bytes) {
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// Tops up a level's room for later refinement to twice its cells once the
+// restriction has appended its own: address space only, untouched pages cost
+// no memory, so that cuts append cells without moving a level (a move copies
+// the whole level and faults the new pages in). Left out when even the
+// address space would not fit.
+void ReserveRefinementRoom(std::vector<OctreeCell>& level) {
+  const size_t room = 2 * level.size() + 64;
+  if (level.capacity() >= room) return;
+  if (2.0 * double(room) * sizeof(OctreeCell) >= double(AvailableMemoryBytes())) return;
+  level.reserve(room);
+  AdviseHugePages(level.data(), level.capacity() * sizeof(OctreeCell));
+}
+
 // Smallest k with 2^k >= n.
 int CeilLog2(int n) {
   int k = 0;
@@ -194,6 +207,7 @@ bool Octree::Build(const SurfaceMesh& surfaceMesh, int maxInteriorCellWidth, std
   ComputeRestCorners();
   buildTimings.corners = SecondsSince(start);
 
+  for (int level = 1; level < levelCount; ++level) ReserveRefinementRoom(cells[level]);
   builtCellCounts.resize(levelCount);
   for (int level = 0; level < levelCount; ++level) builtCellCounts[level] = static_cast<int32_t>(cells[level].size());
   return true;
