@@ -5,6 +5,7 @@
 #include "app/editor.h"
 #include "app/output_files.h"
 #include "app/scene.h"
+#include "cutsim/finite_guard.h"
 #include "framework/file_chooser.h"
 #include "framework/framework.h"
 #include "render/camera.h"
@@ -260,7 +261,7 @@ void ControlPanels::OnKeyboard(int32_t key, bool keyDown, bool altDown) {
       flags.panelsVisible = !flags.panelsVisible;
       break;
     case 'N':
-      if (!flags.runSimulation && targets_.scene.cutSim) targets_.scene.cutSim->PrepareTimeStep();
+      if (!flags.runSimulation && targets_.scene.cutSim) GuardedPrepareTimeStep(*targets_.scene.cutSim, targets_.log);
       break;
     case 'H':
     case 'Z':

@@ -12,6 +12,7 @@
 #include "app/recorder.h"
 #include "app/scene.h"
 #include "cutsim/fatal_error.h"
+#include "cutsim/finite_guard.h"
 #include "framework/file_chooser.h"
 #include "framework/message_box.h"
 #include "geometry/matrix4.h"
@@ -217,11 +218,9 @@ void VardelApp::OnFrameMove(double time, float elapsedTime) {
 }
 
 void VardelApp::StepSimulation() {
-  CutSim& sim = *scene_->cutSim;
-  sim.PrepareTimeStep();
-  sim.SolveExtended();
-  // the octree carries the new positions to the renderer and to the next cut
-  sim.CopyVertexPositionsIntoOctree();
+  // the octree carries the new positions to the renderer and to the next
+  // cut; a step that blows up is undone before it gets there
+  GuardedTimeStep(*scene_->cutSim, log_);
 }
 
 void VardelApp::OnFrameRender(double /*time*/, float elapsedTime) {

@@ -17,6 +17,7 @@
 #include "cutsim/coarse_solver.h"
 #include "cutsim/element_hash.h"
 #include "cutsim/element_matrix.h"
+#include "cutsim/finite_guard.h"
 #include "cutsim/row_storage.h"
 #include "geometry/vec.h"
 
@@ -360,6 +361,9 @@ class CutSim {
   std::vector<Vec3d> contactForce;              // [surface point]
   std::vector<uint8_t> contactFlag;             // [surface point]
   std::vector<int32_t> pointHashKey;            // [surface point], -1 not sampled
+
+  // Undoes time steps that blow up (finite_guard.cpp).
+  FiniteGuard finiteGuard;
 
  private:
   // Scatter state of the current pass.
