@@ -82,3 +82,11 @@ bench: build-release
 
 clean:
 	rm -rf build
+
+# Long run of the simulator core on the liver: 10,000 steps with seeded random
+# cut strokes, force drags, fixation clicks and collision detection; it checks
+# the structures, finiteness and memory growth and prints its figures.
+SOAK_STEPS ?= 10000
+.PHONY: soak
+soak: build-dev
+	build/dev/bin/soak --scene scenes/LiverScene.txt --steps $(SOAK_STEPS)
