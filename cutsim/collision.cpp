@@ -34,6 +34,10 @@ namespace {
 // has blown up; they are left out so that no cell index or range overflows.
 constexpr float kLargestHashCell = 1073741824.0f;  // 2^30
 
+// Determinant of the Jacobian, relative to the cube of its largest entry,
+// below which an element counts as collapsed.
+constexpr double kSingularDeterminant = 1e-12;
+
 // Keys are int32: beyond that range (over 33 million elements) the key range
 // stops growing.
 int32_t HashKeyCount(int32_t elementCount) {
@@ -48,6 +52,8 @@ int32_t CutSim::HashKey(int i, int j, int k) const {
                (static_cast<uint32_t>(k) * 83492791u);
   int32_t key = static_cast<int32_t>(h);
   int32_t range = HashKeyCount(cellCount[numEmbeddedLevels]);
+  // a model without elements has no keys (and no key would be found)
+  if (range <= 0) return -1;
   int32_t result = key % range;
   return result < 0 ? result + range : result;
 }
@@ -85,7 +91,10 @@ void CutSim::FillElementHash() {
     if (!finite || !HashCell(low, from) || !HashCell(high, to)) continue;
     // an element spanning more than five cells along an axis is left out:
     // one stretched element could otherwise insert millions of entries
-    if (to.x - from.x > 4 || to.y - from.y > 4 || to.z - from.z > 4) continue;
+    // (the cells lie within +-2^30, so their differences need 64 bits)
+    bool stretched = false;
+    for (int a = 0; a < 3; ++a) stretched = stretched || int64_t{to[a]} - int64_t{from[a]} > 4;
+    if (stretched) continue;
     for (int i = from.x; i <= to.x; ++i) {
       for (int j = from.y; j <= to.y; ++j) {
         for (int k = from.z; k <= to.z; ++k) elementHash.Add(HashKey(i, j, k), e);
@@ -115,8 +124,12 @@ bool CutSim::InverseTrilinear(const Vec3d corners[8], const Vec3d& x, Vec3d& loc
     Vec3d residual = value - x;
     double det = J(0, 0) * (J(1, 1) * J(2, 2) - J(1, 2) * J(2, 1)) - J(0, 1) * (J(1, 0) * J(2, 2) - J(1, 2) * J(2, 0)) +
                  J(0, 2) * (J(1, 0) * J(2, 1) - J(1, 1) * J(2, 0));
-    // a collapsed element has no inverse map: the point is not inside it
-    if (det == 0 || !std::isfinite(det)) return false;
+    // a collapsed element has no inverse map: the point is not inside it;
+    // "collapsed" is relative to the element's size, since a thickness
+    // below rounding leaves a tiny but nonzero determinant
+    double scale = 0;
+    for (double v : J.m) scale = std::max(scale, std::fabs(v));
+    if (!std::isfinite(det) || !(std::fabs(det) > kSingularDeterminant * scale * scale * scale)) return false;
     Mat3d inverse;
     inverse(0, 0) = (J(1, 1) * J(2, 2) - J(1, 2) * J(2, 1)) / det;
     inverse(0, 1) = (J(0, 2) * J(2, 1) - J(0, 1) * J(2, 2)) / det;
@@ -130,8 +143,10 @@ bool CutSim::InverseTrilinear(const Vec3d corners[8], const Vec3d& x, Vec3d& loc
     Vec3d step = MulVec(inverse, residual);
     for (int a = 0; a < 3; ++a) xi[a] -= step[a];
   }
-  local = {(xi[0] + 1) / 2, (xi[1] + 1) / 2, (xi[2] + 1) / 2};
-  return IsFinite(local);
+  Vec3d result = {(xi[0] + 1) / 2, (xi[1] + 1) / 2, (xi[2] + 1) / 2};
+  if (!IsFinite(result)) return false;
+  local = result;
+  return true;
 }
 
 int CutSim::ElementOfVoxel(const Vec3i& voxel, int* leafLevel, int* leafIndex) const {
@@ -226,19 +241,70 @@ bool CutSim::AreFaceNeighbours(int element, int other) const {
   return false;
 }
 
+int CutSim::ElementVertexSet(int element, int32_t* vertices, int capacity) const {
+  int u = numEmbeddedLevels;
+  int count = 0;
+  CornerStencil stencil;
+  for (int k = 0; k < 8; ++k) {
+    CornerRepresentation(u, element, k, stencil);
+    for (int n = 0; n < stencil.count; ++n) {
+      int32_t v = stencil.vertex[n];
+      if (std::find(vertices, vertices + count, v) == vertices + count && count < capacity) vertices[count++] = v;
+    }
+  }
+  return count;
+}
+
+bool CutSim::TouchesVertices(int element, const int32_t* vertices, int count) const {
+  int u = numEmbeddedLevels;
+  uint8_t hanging = hangingCorners[u][element];
+  for (int k = 0; k < 8; ++k) {
+    if ((hanging >> k) & 1) continue;
+    if (std::find(vertices, vertices + count, cellVertices[u][element][k]) != vertices + count) return true;
+  }
+  if (hanging == 0) return false;
+  CornerStencil stencil;
+  for (int k = 0; k < 8; ++k) {
+    if (!((hanging >> k) & 1)) continue;
+    CornerRepresentation(u, element, k, stencil);
+    for (int n = 0; n < stencil.count; ++n) {
+      if (std::find(vertices, vertices + count, stencil.vertex[n]) != vertices + count) return true;
+    }
+  }
+  return false;
+}
+
+bool CutSim::SampledForSelfContact(int point) const {
+  int level = octree.surfaceVertexLevel[point];
+  int cell = octree.surfaceVertexCell[point];
+  if (level < 0 || cell < 0) return false;
+  const OctreeCell& host = octree.cells[level][cell];
+  int width = octree.CellWidth(level);
+  // by index, the two sheets of a cut would alternate and one of them would
+  // never be tested; by position, both are sampled evenly
+  uint32_t sum = static_cast<uint32_t>(host.x) * width + static_cast<uint32_t>(host.y) * width +
+                 static_cast<uint32_t>(host.z) * width;
+  return (sum & ((1u << numEmbeddedLevels) - 1)) == 0;
+}
+
 void CutSim::FindSelfContact(int point) {
   const int32_t* first = elementHash.First(pointHashKey[point]);
   const int32_t* last = elementHash.Last(pointHashKey[point]);
   if (first == last) return;
   int own = ElementOfSurfacePoint(point);
   if (own < 0) return;
+  // elements joined to the own one through a vertex are the same piece of
+  // the body there: a surface point lies on or just inside them at rest, and
+  // such a contact would also win over a true one by its smaller depth
+  int32_t ownVertices[CornerStencil::kCapacity];
+  int ownCount = ElementVertexSet(own, ownVertices, CornerStencil::kCapacity);
   Vec3d x(octree.surfacePositions[point]);
   bool found = false;
   double bestDepth = 0;
   Vec3d bestNormal;
   for (const int32_t* it = first; it != last; ++it) {
     int e = *it;
-    if (e == own || AreFaceNeighbours(own, e)) continue;
+    if (e == own || AreFaceNeighbours(own, e) || TouchesVertices(e, ownVertices, ownCount)) continue;
     double d;
     Vec3d n;
     if (!LocateInElement(e, x, d, n)) continue;
@@ -265,19 +331,15 @@ void CutSim::DetectContacts() {
   pointHashKey.assign(count, -1);
   octree.UpdateSurfacePositions();
   octree.UpdatePreviousSurfacePositions();
-  int stride = 1 << numEmbeddedLevels;
-  int samples = (count + stride - 1) / stride;
   // vertices of superseded cells keep stale hosts: only used ones take part
 #pragma omp parallel for schedule(static)
-  for (int s = 0; s < samples; ++s) {
-    int point = s * stride;
-    if (!SurfacePointInUse(point)) continue;
+  for (int point = 0; point < count; ++point) {
+    if (!SurfacePointInUse(point) || !SampledForSelfContact(point)) continue;
     Vec3i cell;
     if (HashCell(Vec3d(octree.surfacePositions[point]), cell)) pointHashKey[point] = HashKey(cell.x, cell.y, cell.z);
   }
 #pragma omp parallel for schedule(static)
-  for (int s = 0; s < samples; ++s) {
-    int point = s * stride;
+  for (int point = 0; point < count; ++point) {
     if (pointHashKey[point] >= 0) FindSelfContact(point);
   }
 #pragma omp parallel for schedule(static)

@@ -238,6 +238,14 @@ class CutSim {
   bool SurfacePointInUse(int point) const;
   int ElementOfSurfacePoint(int point) const;
   bool AreFaceNeighbours(int element, int other) const;
+  // Vertices of the level-u element's corners, hanging corners by the
+  // vertices they follow; returns the count (at most kCapacity).
+  int ElementVertexSet(int element, int32_t* vertices, int capacity) const;
+  // True when a corner of the element is (or follows) one of the vertices.
+  bool TouchesVertices(int element, const int32_t* vertices, int count) const;
+  // One in 2^u surface points, spread over the body by the host cell's
+  // position, is tested against the elements.
+  bool SampledForSelfContact(int point) const;
   void FindSelfContact(int point);
 
   // ---------------------------------------------------------------- state
