@@ -87,6 +87,7 @@ void Octree::ExtractSurface() {
   if (cells.empty()) return;
   const int finest = FinestLevel();
   const int32_t count = static_cast<int32_t>(cells[finest].size());
+  const int32_t firstNewVertex = static_cast<int32_t>(surfaceVertexCell.size());
   for (int32_t cell = 0; cell < count; ++cell) {
     for (int corner = 0; corner < 8; ++corner) {
       if (!cells[finest][cell].cornerDone[corner]) ContourBlock(cell, corner);
@@ -95,8 +96,10 @@ void Octree::ExtractSurface() {
   BuildSurfaceTriangles();
   BuildVertexTriangleAdjacency();
   surfaceVertexCount = static_cast<int32_t>(surfaceVertexCell.size());
-  UpdateSurfacePositions();
-  UpdatePreviousSurfacePositions();
+  // only the new vertices get positions: whoever reads positions (drawing,
+  // contacts, saving) updates them all first, and after a cut that pass over
+  // every vertex would be most of the extraction's time
+  UpdateNewSurfacePositions(firstNewVertex);
 }
 
 void Octree::ContourBlock(int cell, int corner) {
@@ -256,6 +259,18 @@ Vec3f EmbeddedPosition(const Vec3d corners[8], const Vec3f& local) {
 }
 
 }  // namespace
+
+void Octree::UpdateNewSurfacePositions(int32_t first) {
+  const int32_t count = static_cast<int32_t>(surfaceVertexCell.size());
+  surfacePositions.resize(count);
+  surfacePreviousPositions.resize(count);
+#pragma omp parallel for schedule(static)
+  for (int32_t v = first; v < count; ++v) {
+    const OctreeCell& host = cells[surfaceVertexLevel[v]][surfaceVertexCell[v]];
+    surfacePositions[v] = EmbeddedPosition(host.corners, surfaceVertexLocal[v]);
+    surfacePreviousPositions[v] = EmbeddedPosition(host.previousCorners, surfaceVertexLocal[v]);
+  }
+}
 
 void Octree::UpdateSurfacePositions() {
   const int32_t count = static_cast<int32_t>(surfaceVertexCell.size());

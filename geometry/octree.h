@@ -53,7 +53,8 @@ class Octree {
   void RefineLeaf(int level, int cell);
 
   // Dual contouring of the invalidated blocks; rebuilds the triangles and the
-  // vertex-to-triangle adjacency and sizes the position arrays.
+  // vertex-to-triangle adjacency, sizes the position arrays and places the
+  // vertices it created (the others keep theirs until the next update).
   void ExtractSurface();
   void UpdateSurfacePositions();
   void UpdatePreviousSurfacePositions();
@@ -120,4 +121,6 @@ class Octree {
   void ContourBlock(int cell, int corner);
   void BuildSurfaceTriangles();
   void BuildVertexTriangleAdjacency();
+  // Positions of the vertices from `first` on; the array is sized to all.
+  void UpdateNewSurfacePositions(int32_t first);
 };
