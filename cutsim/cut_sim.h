@@ -200,6 +200,7 @@ class CutSim {
   void RecordScatterPosition(int position);
 
   // --- multigrid solver (multigrid.cpp)
+  bool HeldByFixation(int level, int vertex) const;
   void GaussSeidelSweep(int level, double omega);
   void ComputeResidual(int level);
   void Restrict(int level);

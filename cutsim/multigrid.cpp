@@ -10,6 +10,15 @@ namespace {
 bool UsablePivot(double d) { return d != 0 && std::isfinite(d); }
 }  // namespace
 
+// Fixed vertices of the simulation level keep their position: the coarse
+// correction must not move them, so their prolongation rows (and with them
+// the restriction and the Galerkin product) are zero. Otherwise the E * I
+// rows of fixed vertices enter the coarse operators and stiffen every coarse
+// vertex near a fixation far beyond the free body around it.
+bool CutSim::HeldByFixation(int level, int vertex) const {
+  return level == numEmbeddedLevels && vertexFixed[level][vertex];
+}
+
 void CutSim::GaussSeidelSweep(int level, double omega) {
   std::vector<LevelVertex>& vertices = levelVertices[level];
   int n = vertexCount[level];
@@ -55,6 +64,7 @@ void CutSim::Restrict(int level) {
   }
   const std::vector<LevelVertex>& fine = levelVertices[level];
   for (int i = 0; i < vertexCount[level]; ++i) {
+    if (HeldByFixation(level, i)) continue;
     const auto& stencil = prolongationVertices[level][i];
     const auto& weights = prolongationWeights[level][i];
     for (int k = 0; k < 8; ++k) {
@@ -67,6 +77,7 @@ void CutSim::ProlongateAndCorrect(int level) {
   const std::vector<LevelVertex>& coarse = levelVertices[level + 1];
   std::vector<LevelVertex>& fine = levelVertices[level];
   for (int i = 0; i < vertexCount[level]; ++i) {
+    if (HeldByFixation(level, i)) continue;
     const auto& stencil = prolongationVertices[level][i];
     const auto& weights = prolongationWeights[level][i];
     Vec3d correction;
@@ -126,6 +137,10 @@ void CutSim::BuildGalerkinRow(int fineLevel, int vertex) {
   galerkinColumns.clear();
   galerkinBlocks.clear();
   const LevelVertex& row = levelVertices[fineLevel][vertex];
+  // a fixed row (E * I) is not part of the correction space; its blocks
+  // still enter with weight 0 so that the structure does not depend on
+  // which vertices are fixed
+  double rowScale = HeldByFixation(fineLevel, vertex) ? 0.0 : 1.0;
   for (int p = 0; p < row.count; ++p) {
     int j = row.columns[p];
     const auto& stencil = prolongationVertices[fineLevel][j];
@@ -159,7 +174,7 @@ void CutSim::BuildGalerkinRow(int fineLevel, int vertex) {
         galerkinColumns.push_back(stencil[k]);
         galerkinBlocks.push_back(Mat3d());
       }
-      AddScaled(galerkinBlocks[position], row.blocks[p], weights[k] / 8.0);
+      AddScaled(galerkinBlocks[position], row.blocks[p], rowScale * weights[k] / 8.0);
     }
   }
 }

@@ -19,11 +19,14 @@ BlockMap RowsOf(const CutSim& sim, int level) {
 }
 
 // P^T A P from the fine rows and the stencils, independent of the product's
-// list building and position caches.
+// list building and position caches. Fixed vertices of the simulation level
+// have zero rows in P: the coarse correction never moves them.
 BlockMap GalerkinProduct(const CutSim& sim, int fine) {
   BlockMap product;
+  auto held = [&](int v) { return fine == sim.numEmbeddedLevels && sim.vertexFixed[fine][v]; };
   for (const auto& [index, block] : RowsOf(sim, fine)) {
     auto [i, j] = index;
+    if (held(i) || held(j)) continue;
     for (int k = 0; k < 8; ++k) {
       int wi = sim.prolongationWeights[fine][i][k];
       if (wi == 0) continue;
@@ -70,6 +73,43 @@ TEST(UpdateMultigridOperators, CoarseOperatorsEqualTheGalerkinProduct) {
     double difference = LargestDifference(RowsOf(sim, coarse), GalerkinProduct(sim, coarse - 1), &scale);
     EXPECT_LE(difference, 1e-12 * scale) << coarse;
   }
+}
+
+// The stiff E * I rows of fixed vertices must not reach the coarse levels,
+// and a correction from the coarse levels must leave fixed vertices alone.
+TEST(VCycle, CoarseCorrectionLeavesFixedVerticesAloneAndCarriesNoFixedRows) {
+  auto body = LoadSceneBody("LiverScene.txt");
+  ASSERT_TRUE(body);
+  CutSim& sim = *body->sim;
+  int u = sim.numEmbeddedLevels;
+  sim.PrepareTimeStep();
+  double largestFree = 0, largestCoarse = 0;
+  for (int i = 0; i < sim.vertexCount[u]; ++i) {
+    const LevelVertex& row = sim.levelVertices[u][i];
+    for (int p = 0; p < row.count; ++p) {
+      if (row.columns[p] == i && !sim.vertexFixed[u][i]) largestFree = std::max(largestFree, row.blocks[p](0, 0));
+    }
+  }
+  ASSERT_LT(largestFree, 0.1 * sim.E);
+  for (const LevelVertex& row : sim.levelVertices[u + 1]) {
+    for (int p = 0; p < row.count; ++p) largestCoarse = std::max(largestCoarse, row.blocks[p](0, 0));
+  }
+  // P^T A P of the free rows stays within a few fine diagonals per coarse vertex
+  EXPECT_LT(largestCoarse, 0.1 * sim.E);
+  for (LevelVertex& v : sim.levelVertices[u + 1]) v.x = Vec3d(1, 2, 3);
+  std::vector<Vec3d> before;
+  for (const LevelVertex& v : sim.levelVertices[u]) before.push_back(v.x);
+  sim.ProlongateAndCorrect(u);
+  int moved = 0;
+  for (int i = 0; i < sim.vertexCount[u]; ++i) {
+    bool changed = !(sim.levelVertices[u][i].x == before[i]);
+    if (sim.vertexFixed[u][i]) {
+      EXPECT_FALSE(changed) << i;
+    } else {
+      moved += changed;
+    }
+  }
+  EXPECT_GT(moved, 0);
 }
 
 }  // namespace
