@@ -180,7 +180,8 @@ void ControlPanels::OnGuiEvent(GuiEvent /*event*/, int controlId) {
       ApplyGravity();
       return;
     case kIdEnableCollision:
-      if (sim) sim->collisionEnabled = mainPanel_.GetChecked(kIdEnableCollision);
+      // switching on brings a field left stale by earlier cuts up to date
+      if (sim) targets_.scene.SetCollisionDetection(mainPanel_.GetChecked(kIdEnableCollision));
       return;
     case kIdClearForces:
       ClearForces();
@@ -335,7 +336,7 @@ void ControlPanels::RebuildModel() {
   sim->StoreCornerPositionsInOctree();
   scene.octree->ExtractSurface();
   sim->BuildHierarchy(true, targets_.log);
-  if (sim->collisionEnabled && scene.octree->voxelGrid) scene.octree->voxelGrid->UpdateByWavefront();
+  scene.UpdateDistanceFieldAfterCut();
   // the surface shows the rebuilt model at once, also while the simulation stands still
   sim->CopyVertexPositionsIntoOctree();
 }

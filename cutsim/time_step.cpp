@@ -81,15 +81,18 @@ void CutSim::PrepareTimeStep() {
   int u = numEmbeddedLevels;
   ComputeRotations(u);
   Assemble(u, structureChanged, !structureChanged);
-  UpdateMultigridOperators(structureChanged, u);
-  if (structureChanged) CompactRows();
-  AssembleRightHandSide(u);
+  // Contact terms go into the rows before the coarse operators are formed:
+  // a penalty stiffness far above the inertia that the coarse levels did not
+  // see makes their correction overshoot, and the body blows up on the ground.
   ComputeElementCorners();
   if (collisionEnabled) {
     FillElementHash();
     DetectContacts();
     DistributeContacts();
   }
+  UpdateMultigridOperators(structureChanged, u);
+  if (structureChanged) CompactRows();
+  AssembleRightHandSide(u);
   structureChanged = false;
 }
 
