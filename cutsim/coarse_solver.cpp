@@ -64,10 +64,13 @@ int CoarseSolver::Solve(const std::vector<double>& rhs, std::vector<double>& x) 
     p[i] = z[i];
   }
   double rho = DotProduct(r, z, n);
+  // rho is the squared preconditioned residual norm, hence the squared factor
+  double stopRho = relativeTolerance * relativeTolerance * std::fabs(rho);
   int iteration = 0;
   while (true) {
     // a non-finite rho (broken input) ends the solve like convergence does
     if (std::fabs(rho) < 1e-20 || !std::isfinite(rho)) return iteration;
+    if (iteration > 0 && std::fabs(rho) <= stopRho) return iteration;
     Multiply(p, q);
     double pq = DotProduct(p, q, n);
     // p.q = 0 or non-finite (overflow, broken matrix) gives no usable step:

@@ -6,7 +6,10 @@
 
 class CoarseSolver {
  public:
-  explicit CoarseSolver(int32_t maxIterations) : maxIterations(maxIterations) {}
+  // relativeTolerance > 0 stops once the preconditioned residual norm has
+  // dropped by that factor from the start value; 0 iterates to rho ~ 0.
+  explicit CoarseSolver(int32_t maxIterations, double relativeTolerance = 0.0)
+      : maxIterations(maxIterations), relativeTolerance(relativeTolerance) {}
 
   // Empties the matrix and sizes the work vectors to n (new elements 0).
   void Init(int32_t n);
@@ -20,6 +23,7 @@ class CoarseSolver {
   int Solve(const std::vector<double>& rhs, std::vector<double>& solution);
 
   const int32_t maxIterations;
+  const double relativeTolerance;
   int32_t size = 0;                 // n
   std::vector<int32_t> rowStarts;   // n + 1 CSR row pointers
   std::vector<int32_t> columns;     // per entry

@@ -49,6 +49,9 @@ Mat3d CornerDisplacementGradient(const double q[8], const Vec3d u[8], const doub
 class CutSim {
  public:
   static constexpr int kCoarseIterationLimit = 2500;
+  // The coarse solve only has to be accurate relative to the correction the
+  // smoothers leave: solving it to round-off costs time and no convergence.
+  static constexpr double kCoarseRelativeTolerance = 1e-4;
   static constexpr int kPreSmoothingSweeps = 2;
   static constexpr int kPostSmoothingSweeps = 1;
 
@@ -352,7 +355,7 @@ class CutSim {
   std::vector<int32_t> poolColumns;             // rows of levels u..L-1 after CompactRows
   std::vector<Mat3d> poolBlocks;
   std::vector<std::vector<int32_t>> scatterPositions;  // [level] cached block positions
-  CoarseSolver coarseSolver{kCoarseIterationLimit};
+  CoarseSolver coarseSolver{kCoarseIterationLimit, kCoarseRelativeTolerance};
   std::vector<double> coarseSolution;           // 3 * N(L-1), warm start
   std::vector<double> coarseRightHandSide;      // 3 * N(L-1)
   std::vector<int32_t> galerkinColumns;         // scratch list T of the Galerkin product

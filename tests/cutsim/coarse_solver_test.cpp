@@ -37,6 +37,36 @@ TEST(CoarseSolver, StartValueThatSolvesTheSystemReturnsAtOnce) {
   EXPECT_EQ(x[1], 0.2);
 }
 
+// A well-conditioned tridiagonal system converges geometrically: the relative
+// stop ends well before round-off, with the residual below the factor asked for.
+TEST(CoarseSolver, RelativeToleranceStopsOnceTheResidualHasDroppedEnough) {
+  const int n = 60;
+  std::vector<std::vector<double>> rows(n, std::vector<double>(n, 0.0));
+  for (int i = 0; i < n; ++i) {
+    rows[i][i] = 3.0;
+    if (i > 0) rows[i][i - 1] = -1.0;
+    if (i + 1 < n) rows[i][i + 1] = -1.0;
+  }
+  std::vector<double> b(n);
+  for (int i = 0; i < n; ++i) b[i] = 1.0 + i % 3;
+  CoarseSolver exact(2500), relaxed(2500, 1e-3);
+  LoadDense(exact, rows);
+  LoadDense(relaxed, rows);
+  std::vector<double> xExact(n, 0.0), xRelaxed(n, 0.0);
+  int exactIterations = exact.Solve(b, xExact);
+  int relaxedIterations = relaxed.Solve(b, xRelaxed);
+  EXPECT_GT(relaxedIterations, 0);
+  EXPECT_LT(relaxedIterations, exactIterations);
+  double residual = 0, start = 0;
+  for (int i = 0; i < n; ++i) {
+    double ax = 0;
+    for (int c = 0; c < n; ++c) ax += rows[i][c] * xRelaxed[c];
+    residual += (b[i] - ax) * (b[i] - ax) / 3.0;
+    start += b[i] * b[i] / 3.0;
+  }
+  EXPECT_LE(std::sqrt(residual / start), 1e-3);
+}
+
 // p.q = 0 (a zero matrix with a preconditioner that still sees a residual)
 // and p.q = inf (overflow) give no usable step: the start value is kept and
 // nothing non-finite reaches it.
