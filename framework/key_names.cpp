@@ -57,7 +57,11 @@ std::string KeyName(int32_t key) {
   for (const auto& [keyName, code] : kNamedKeys) {
     if (code == key) return keyName;
   }
-  if (key >= kKeyF1 && key <= kKeyF12) return "F" + std::to_string(key - kKeyF1 + 1);
-  if (key >= kKeyNumpad0 && key <= kKeyNumpad9) return "Numpad" + std::to_string(key - kKeyNumpad0);
+  // appended rather than concatenated: GCC 12 at -O3 reports a false overlap
+  // (-Wrestrict) for a literal plus a temporary string
+  std::string name;
+  if (key >= kKeyF1 && key <= kKeyF12) name.append("F").append(std::to_string(key - kKeyF1 + 1));
+  if (key >= kKeyNumpad0 && key <= kKeyNumpad9) name.append("Numpad").append(std::to_string(key - kKeyNumpad0));
+  return name;
   return "";
 }
