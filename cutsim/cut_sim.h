@@ -225,6 +225,8 @@ class CutSim {
   void AssembleRightHandSide(int level);
   Mat3d ElementRotation(int level, int element) const;
   void AssembleElement(int level, int element);
+  // The 36 upper-triangle blocks of the element's rotated, scaled matrix.
+  void RotateElementBlocks(int level, int element, Mat3d* upper) const;
 
   // --- collision detection (collision.cpp)
   void FillElementHash();
@@ -363,6 +365,7 @@ class CutSim {
   int lastCoarseIterations = 0;
   CornerStencil assemblyStencils[8];            // corners of the element being assembled
   Mat3d assemblyBlocks[64];                     // its rotated, scaled blocks
+  std::vector<Mat3d> rotatedElementBlocks;      // 36 per element, filled in parallel
 
   // Collision detection.
   bool collisionEnabled = false;

@@ -169,20 +169,36 @@ void CutSim::ComputeRotations(int level) {
   }
 }
 
-void CutSim::AssembleElement(int level, int element) {
-  CornerStencil* stencil = assemblyStencils;
-  for (int c = 0; c < 8; ++c) CornerRepresentation(level, element, c, stencil[c]);
+namespace {
+int UpperBlockIndex(int a, int b) { return 8 * a - a * (a - 1) / 2 + (b - a); }
+}  // namespace
+
+void CutSim::RotateElementBlocks(int level, int element, Mat3d* upper) const {
   double S = std::ldexp(cellStiffnessScale[level][element], cellDepth[level][element]);
   const Mat3d& R = cellRotation[level][element];
   const ElementMatrix& K = elementMatrices[level][element];
-  // rotate the upper triangle; K is symmetric, so B(b, a) = B(a, b)^T
-  Mat3d* rotated = assemblyBlocks;
   for (int a = 0; a < 8; ++a) {
     for (int b = a; b < 8; ++b) {
       Mat3d k;
       for (int e = 0; e < 9; ++e) k.m[e] = K.Block(a, b)[e];
       Mat3d B = MultiplyTransposed(Multiply(R, k), R);
       for (double& v : B.m) v *= S;
+      upper[UpperBlockIndex(a, b)] = B;
+    }
+  }
+}
+
+void CutSim::AssembleElement(int level, int element) {
+  CornerStencil* stencil = assemblyStencils;
+  for (int c = 0; c < 8; ++c) CornerRepresentation(level, element, c, stencil[c]);
+  double S = std::ldexp(cellStiffnessScale[level][element], cellDepth[level][element]);
+  const Mat3d& R = cellRotation[level][element];
+  // K is symmetric, so B(b, a) = B(a, b)^T
+  const Mat3d* upper = &rotatedElementBlocks[36 * static_cast<size_t>(element)];
+  Mat3d* rotated = assemblyBlocks;
+  for (int a = 0; a < 8; ++a) {
+    for (int b = a; b < 8; ++b) {
+      const Mat3d& B = upper[UpperBlockIndex(a, b)];
       rotated[8 * a + b] = B;
       if (b != a) rotated[8 * b + a] = Transposed(B);
     }
@@ -207,8 +223,14 @@ void CutSim::AssembleElement(int level, int element) {
 
 void CutSim::Assemble(int level, bool structureChangedNow, bool record) {
   ZeroLevelSystem(level);
+  // the rotations are independent per element and go in parallel; the
+  // scatter stays sequential in element order, so sums do not depend on threads
+  int elements = cellCount[level];
+  rotatedElementBlocks.resize(36 * static_cast<size_t>(elements));
+#pragma omp parallel for schedule(static)
+  for (int e = 0; e < elements; ++e) RotateElementBlocks(level, e, &rotatedElementBlocks[36 * static_cast<size_t>(e)]);
   BeginScatter(level, structureChangedNow, record);
-  for (int e = 0; e < cellCount[level]; ++e) AssembleElement(level, e);
+  for (int e = 0; e < elements; ++e) AssembleElement(level, e);
   double inertiaFactor = inertiaEnabled ? dampingFactor / (2.0 * timeStep) + 1.0 / (timeStep * timeStep) : 0.0;
   std::vector<LevelVertex>& rows = levelVertices[level];
   for (int k = 0; k < vertexCount[level]; ++k) {
