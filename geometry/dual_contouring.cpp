@@ -258,6 +258,16 @@ Vec3f EmbeddedPosition(const Vec3d corners[8], const Vec3f& local) {
   return Vec3f(p);
 }
 
+// Hosts are cells far apart in memory, so placing a vertex waits on its
+// host's corners unless they are fetched this many vertices ahead.
+constexpr int32_t kPositionPrefetchDistance = 16;
+
+void PrefetchCorners(const Vec3d corners[8]) {
+  const char* first = reinterpret_cast<const char*>(corners);
+  for (size_t offset = 0; offset < 8 * sizeof(Vec3d); offset += 64) __builtin_prefetch(first + offset);
+  __builtin_prefetch(first + 8 * sizeof(Vec3d) - 1);
+}
+
 }  // namespace
 
 void Octree::UpdateNewSurfacePositions(int32_t first) {
@@ -272,11 +282,15 @@ void Octree::UpdateNewSurfacePositions(int32_t first) {
   }
 }
 
-void Octree::UpdateSurfacePositions() {
+void Octree::UpdateSurfacePositions(bool parallel) {
   const int32_t count = static_cast<int32_t>(surfaceVertexCell.size());
   surfacePositions.resize(count);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (parallel)
   for (int32_t v = 0; v < count; ++v) {
+    if (v + kPositionPrefetchDistance < count) {
+      const int32_t ahead = v + kPositionPrefetchDistance;
+      PrefetchCorners(cells[surfaceVertexLevel[ahead]][surfaceVertexCell[ahead]].corners);
+    }
     const OctreeCell& host = cells[surfaceVertexLevel[v]][surfaceVertexCell[v]];
     surfacePositions[v] = EmbeddedPosition(host.corners, surfaceVertexLocal[v]);
   }

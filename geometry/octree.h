@@ -56,7 +56,9 @@ class Octree {
   // vertex-to-triangle adjacency, sizes the position arrays and places the
   // vertices it created (the others keep theirs until the next update).
   void ExtractSurface();
-  void UpdateSurfacePositions();
+  // parallel = false keeps the pass on the calling thread, for callers that
+  // must not wait for a team on a busy machine.
+  void UpdateSurfacePositions(bool parallel = true);
   void UpdatePreviousSurfacePositions();
   void ExportSurface(SurfaceMesh& target) const;
 
