@@ -23,13 +23,8 @@ std::string MoveTo(Pixel p) { return "mouse move " + std::to_string(p.x) + " " +
 ProgramResult RunWithThreads(SceneRun& run, const std::string& script, int threads) {
   run.folder.Write("script.txt", script);
   const std::string folder = run.folder.Path();
-  ProgramEnvironment environment;
-  environment.unset = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_STATE_HOME"};
-  environment.set = {{"XDG_RUNTIME_DIR", folder},
-                     {"HOME", folder},
-                     {"MESA_SHADER_CACHE_DISABLE", "true"},
-                     {"OMP_WAIT_POLICY", "passive"},
-                     {"OMP_NUM_THREADS", std::to_string(threads)}};
+  ProgramEnvironment environment = VardelEnvironment(folder);
+  environment.set.push_back({"OMP_NUM_THREADS", std::to_string(threads)});
   return RunProgram(std::string(VARDEL_BINARY_DIR) + "/bin/vardel",
                     {"--state-dir", folder + "/state", "--script", "script.txt", "--fixed-dt", "0.05"}, folder,
                     environment);

@@ -67,12 +67,9 @@ TEST(VardelAppWindowTest, PanelsInAWindowOnAVirtualDisplay) {
   run.UseBundledScene("SphereScene.txt", "sphere.obj");
   // a window stays open after its script until it is told to quit
   run.folder.Write("script.txt", "frames 3\nscreenshot window.png\nquit\n");
-  ProgramEnvironment environment;
-  environment.unset = {"WAYLAND_DISPLAY", "XDG_STATE_HOME"};
-  environment.set = {{"XDG_RUNTIME_DIR", run.folder.Path()},
-                     {"HOME", run.folder.Path()},
-                     {"MESA_SHADER_CACHE_DISABLE", "true"},
-                     {"OMP_WAIT_POLICY", "passive"}};
+  // the window needs the display xvfb-run provides
+  ProgramEnvironment environment = VardelEnvironment(run.folder.Path());
+  std::erase(environment.unset, std::string("DISPLAY"));
   ProgramResult result =
       RunProgram(xvfb,
                  {"-a", "-s", "-screen 0 1024x768x24", std::string(VARDEL_BINARY_DIR) + "/bin/vardel", "--state-dir",

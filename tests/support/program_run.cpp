@@ -41,16 +41,20 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-ProgramResult RunVardel(const std::string& folder, const std::vector<std::string>& args) {
+ProgramEnvironment VardelEnvironment(const std::string& folder) {
   ProgramEnvironment environment;
-  environment.unset = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_STATE_HOME"};
+  environment.unset = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_STATE_HOME", "MESA_SHADER_CACHE_DISABLE"};
   // idle OpenMP threads sleep instead of spinning: on a shared machine the
   // spinning of short parallel loops costs more than the loops themselves
   environment.set = {{"XDG_RUNTIME_DIR", folder},
                      {"HOME", folder},
-                     {"MESA_SHADER_CACHE_DISABLE", "true"},
+                     {"MESA_SHADER_CACHE_DIR", std::string(VARDEL_BINARY_DIR) + "/mesa-shader-cache"},
                      {"OMP_WAIT_POLICY", "passive"}};
+  return environment;
+}
+
+ProgramResult RunVardel(const std::string& folder, const std::vector<std::string>& args) {
   std::vector<std::string> all = {"--state-dir", folder + "/state"};
   all.insert(all.end(), args.begin(), args.end());
-  return RunProgram(std::string(VARDEL_BINARY_DIR) + "/bin/vardel", all, folder, environment);
+  return RunProgram(std::string(VARDEL_BINARY_DIR) + "/bin/vardel", all, folder, VardelEnvironment(folder));
 }

@@ -21,6 +21,11 @@ struct ProgramEnvironment {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
                          const ProgramEnvironment& environment);
 
+// The environment of a test run of vardel in folder: no display, the per-user
+// folders inside folder, idle OpenMP threads sleeping, and one shader cache
+// for every run of the build, so each run does not compile the shaders anew.
+ProgramEnvironment VardelEnvironment(const std::string& folder);
+
 // The built vardel program, run headless in folder with its per-user folders
 // (state, runtime) inside folder, so runs never meet each other or the user's.
 ProgramResult RunVardel(const std::string& folder, const std::vector<std::string>& args);
