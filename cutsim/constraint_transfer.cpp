@@ -55,15 +55,36 @@ void CutSim::InterpolatePositionsDown(int coarseLevel) {
   }
 }
 
+void CutSim::BuildLevel0CornerStencils() {
+  int cells = cellCount[0];
+  level0StencilStart.resize(8 * static_cast<size_t>(cells) + 1);
+  level0StencilVertex.clear();
+  level0StencilCoefficient.clear();
+  CornerStencil stencil;
+  for (int c = 0; c < cells; ++c) {
+    for (int k = 0; k < 8; ++k) {
+      level0StencilStart[8 * static_cast<size_t>(c) + k] = static_cast<int32_t>(level0StencilVertex.size());
+      CornerRepresentation(0, c, k, stencil);
+      level0StencilVertex.insert(level0StencilVertex.end(), stencil.vertex, stencil.vertex + stencil.count);
+      level0StencilCoefficient.insert(level0StencilCoefficient.end(), stencil.coefficient,
+                                      stencil.coefficient + stencil.count);
+    }
+  }
+  level0StencilStart.back() = static_cast<int32_t>(level0StencilVertex.size());
+}
+
 void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
   int e = leaf.element;
-  CornerStencil stencil;
+  const std::vector<LevelVertex>& vertices = levelVertices[0];
+  const std::vector<VertexHistory>& history = vertexHistory[0];
   for (int k = 0; k < 8; ++k) {
-    CornerRepresentation(0, e, k, stencil);
+    size_t corner = 8 * static_cast<size_t>(e) + k;
     Vec3d x, previous;
-    for (int n = 0; n < stencil.count; ++n) {
-      x += levelVertices[0][stencil.vertex[n]].x * stencil.coefficient[n];
-      previous += vertexHistory[0][stencil.vertex[n]].previousX * stencil.coefficient[n];
+    for (int n = level0StencilStart[corner]; n < level0StencilStart[corner + 1]; ++n) {
+      int v = level0StencilVertex[n];
+      double coefficient = level0StencilCoefficient[n];
+      x += vertices[v].x * coefficient;
+      previous += history[v].previousX * coefficient;
     }
     leaf.corners[k] = x;
     leaf.previousCorners[k] = previous;
@@ -78,13 +99,15 @@ void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
 void CutSim::CopyVertexPositionsIntoOctree() {
   if (!built) return;
   for (int level = numEmbeddedLevels; level >= 1; --level) InterpolatePositionsDown(level);
-  for (std::vector<OctreeCell>& depthCells : octree.cells) {
-    int count = static_cast<int>(depthCells.size());
+  // every leaf of the built model is the octree cell of one level-0 cell;
+  // leaves a cut created belong to the model only after the next build
+  int cells = cellCount[0];
 #pragma omp parallel for schedule(static)
-    for (int i = 0; i < count; ++i) {
-      // leaves a cut created belong to the model only after the next build
-      if (depthCells[i].leaf && depthCells[i].wasLeaf) CopyLeafCorners(depthCells[i]);
-    }
+  for (int c = 0; c < cells; ++c) {
+    auto [depth, index] = elementOctreeCell[c];
+    if (depth < 0) continue;
+    OctreeCell& leaf = octree.cells[depth][index];
+    if (leaf.leaf && leaf.wasLeaf && leaf.element == c) CopyLeafCorners(leaf);
   }
 }
 
@@ -94,24 +117,42 @@ int CutSim::SimulationElementOf(int level0Cell) const {
   return cell;
 }
 
+void CutSim::ComputeElementCornerStates(std::vector<std::array<Vec3d, 16>>& states) const {
+  int u = numEmbeddedLevels;
+  int elements = cellCount[u];
+  states.resize(elements);
+#pragma omp parallel for schedule(static)
+  for (int e = 0; e < elements; ++e) {
+    CornerStencil stencil;
+    for (int k = 0; k < 8; ++k) {
+      CornerRepresentation(u, e, k, stencil);
+      Vec3d x, previous;
+      for (int n = 0; n < stencil.count; ++n) {
+        x += levelVertices[u][stencil.vertex[n]].x * stencil.coefficient[n];
+        previous += vertexHistory[u][stencil.vertex[n]].previousX * stencil.coefficient[n];
+      }
+      states[e][k] = x;
+      states[e][8 + k] = previous;
+    }
+  }
+}
+
 void CutSim::StoreCornerPositionsInOctree() {
   if (!built) return;
-  int u = numEmbeddedLevels;
-  CornerStencil stencil;
-  for (std::vector<OctreeCell>& depthCells : octree.cells) {
-    for (OctreeCell& leaf : depthCells) {
-      if (!leaf.leaf || !leaf.wasLeaf) continue;
-      int element = SimulationElementOf(leaf.element);
-      for (int k = 0; k < 8; ++k) {
-        CornerRepresentation(u, element, k, stencil);
-        Vec3d x, previous;
-        for (int n = 0; n < stencil.count; ++n) {
-          x += levelVertices[u][stencil.vertex[n]].x * stencil.coefficient[n];
-          previous += vertexHistory[u][stencil.vertex[n]].previousX * stencil.coefficient[n];
-        }
-        leaf.savedCorners[k] = x;
-        leaf.savedPreviousCorners[k] = previous;
-      }
+  // the corners of an element are the same for all the leaves it holds
+  std::vector<std::array<Vec3d, 16>>& states = scratchElementCorners;
+  ComputeElementCornerStates(states);
+  int cells = cellCount[0];
+#pragma omp parallel for schedule(static)
+  for (int c = 0; c < cells; ++c) {
+    auto [depth, index] = elementOctreeCell[c];
+    if (depth < 0) continue;
+    OctreeCell& leaf = octree.cells[depth][index];
+    if (!leaf.leaf || !leaf.wasLeaf || leaf.element != c) continue;
+    const std::array<Vec3d, 16>& state = states[SimulationElementOf(c)];
+    for (int k = 0; k < 8; ++k) {
+      leaf.savedCorners[k] = state[k];
+      leaf.savedPreviousCorners[k] = state[8 + k];
     }
   }
 }

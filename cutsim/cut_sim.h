@@ -150,8 +150,10 @@ class CutSim {
   void SizeCoarseLevel(int level);
   int TakeCoarseCell(int level);
   void InitCoarseCell(int level, int cell, const Vec3i& position, int depth);
-  void ComputeStencil(int level, int vertex, std::array<int32_t, 8>& vertices, std::array<int32_t, 8>& weights);
-  void RoundStencil(const CornerStencil& composed, std::array<int32_t, 8>& vertices, std::array<int32_t, 8>& weights);
+  // False when the stencil had to be rounded (no exact fit in eight entries).
+  bool ComputeStencil(int level, int vertex, std::array<int32_t, 8>& vertices, std::array<int32_t, 8>& weights) const;
+  static void RoundStencil(const CornerStencil& composed, std::array<int32_t, 8>& vertices,
+                           std::array<int32_t, 8>& weights);
 
   // --- constraint propagation and corner transfer (constraint_transfer.cpp)
   void PropagateConstraints(int topLevel);
@@ -160,6 +162,12 @@ class CutSim {
   void InterpolatePositionsDown(int coarseLevel);
   void CopyLeafCorners(OctreeCell& leaf) const;
   int SimulationElementOf(int level0Cell) const;
+  // Corner representations of every level-0 cell, listed once per build:
+  // the corner transfer of every step and the masses read them instead of
+  // following the hanging corners again.
+  void BuildLevel0CornerStencils();
+  // Corners of every simulation element (x and x^-), for the leaves it holds.
+  void ComputeElementCornerStates(std::vector<std::array<Vec3d, 16>>& states) const;
 
   // --- row storage (row_storage.cpp)
   int AddBlock(int level, int row, int column, const Mat3d& block);
@@ -317,6 +325,11 @@ class CutSim {
   std::map<std::array<int32_t, 3>, int32_t> vertexLookup;    // position -> level-0 vertex (first build)
   std::vector<int32_t> renderVertices;                       // level-0 surface vertices, first-use order
   std::vector<int32_t> renderVertexIndex;                    // [level-0 vertex] index in renderVertices, -1
+  // [8 * cell + corner], one past the end at 8 * cellCount: the entries of
+  // the corner's representation in level0StencilVertex/Coefficient
+  std::vector<int32_t> level0StencilStart;
+  std::vector<int32_t> level0StencilVertex;
+  std::vector<double> level0StencilCoefficient;
 
   // Simulation-level extras.
   std::vector<std::vector<int32_t>> embeddingMap;            // [level 0..u-1][cell] -> element
@@ -345,6 +358,7 @@ class CutSim {
   std::vector<uint8_t> scratchFlags;
   std::vector<std::array<int32_t, 2>> scratchOctreeStack;
   std::vector<std::array<int32_t, 2>> scratchRepresentative;
+  std::vector<std::array<Vec3d, 16>> scratchElementCorners;  // [element] x of 8 corners, then x^-
   std::vector<int32_t> vertexFreeList;   // vertex indices free for reuse, ascending
   size_t nextFreeVertex = 0;
   std::vector<int32_t> coarseFreeList;   // coarse cells free for reuse, ascending

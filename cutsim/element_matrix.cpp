@@ -281,13 +281,12 @@ void CutSim::ComputeRestForces() {
 void CutSim::ComputeLumpedMasses() {
   int u = numEmbeddedLevels;
   for (int level = 0; level <= u; ++level) vertexMass[level].assign(vertexCount[level], 0.0);
-  CornerStencil stencil;
   for (int c = 0; c < cellCount[0]; ++c) {
     // a cell of depth s holds 8^s voxels; each corner takes an eighth
     double cornerMass = std::ldexp(voxelMass, 3 * cellDepth[0][c]) / 8.0;
-    for (int k = 0; k < 8; ++k) {
-      CornerRepresentation(0, c, k, stencil);
-      for (int n = 0; n < stencil.count; ++n) vertexMass[0][stencil.vertex[n]] += stencil.coefficient[n] * cornerMass;
+    for (int n = level0StencilStart[8 * static_cast<size_t>(c)]; n < level0StencilStart[8 * static_cast<size_t>(c) + 8];
+         ++n) {
+      vertexMass[0][level0StencilVertex[n]] += level0StencilCoefficient[n] * cornerMass;
     }
   }
   for (int level = 1; level <= u; ++level) {

@@ -44,6 +44,7 @@ bool CutSim::BuildHierarchy(bool incremental, std::wostream* log) {
   MarkOctreeLeavesBuilt();
   BuildVertices(numLevels - 1);
   BuildProlongationStencils();
+  BuildLevel0CornerStencils();
   BuildSurfaceVertices();
   SizeSolverRecords();
   BuildEmbeddingMap();
@@ -558,6 +559,11 @@ void CutSim::BuildSurfaceVertices() {
 
 void CutSim::SizeSolverRecords() {
   for (int level = 0; level < numLevels; ++level) {
+    // cuts add vertices a few at a time: room to spare saves moving (and
+    // faulting in) the whole record array again at every cut
+    size_t count = static_cast<size_t>(vertexCount[level]);
+    if (levelVertices[level].capacity() < count) levelVertices[level].reserve(count + count / 8);
+    if (vertexHistory[level].capacity() < count) vertexHistory[level].reserve(count + count / 8);
     levelVertices[level].assign(vertexCount[level], LevelVertex());
     vertexHistory[level].resize(vertexCount[level]);
   }

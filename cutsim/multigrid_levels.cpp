@@ -125,15 +125,15 @@ void CutSim::BuildCoarseAdjacency(int level) {
 // (continuous across the size change), reproduces constant and linear fields
 // exactly, and fits the eight entries: in a 2:1 balanced hierarchy the
 // composed weights are whole eighths on at most eight distinct vertices.
-void CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& vertices,
-                            std::array<int32_t, 8>& weights) {
+bool CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& vertices,
+                            std::array<int32_t, 8>& weights) const {
   vertices.fill(-1);
   weights.fill(0);
   int coarseLevel = level + 1;
   int coarse = vertexCoarseCell[level][vertex];
   if (coarse < 0) {
     vertices.fill(0);
-    return;
+    return true;
   }
   int shift = cellDepth[coarseLevel][coarse] - 1;
   const Vec3i& x = vertexPosition[level][vertex];
@@ -152,7 +152,7 @@ void CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& verti
       vertices[k] = hanging ? -1 : cellVertices[coarseLevel][coarse][k];
       weights[k] = cornerWeight[k];
     }
-    return;
+    return true;
   }
   CornerStencil composed, corner;
   composed.count = 0;
@@ -184,10 +184,10 @@ void CutSim::ComputeStencil(int level, int vertex, std::array<int32_t, 8>& verti
       vertices[m] = composed.vertex[m];
       weights[m] = static_cast<int32_t>(composed.coefficient[m]);
     }
-    return;
+    return true;
   }
   RoundStencil(composed, vertices, weights);
-  ++inexactStencilCount;
+  return false;
 }
 
 // Fallback for unbalanced neighbourhoods: the eight largest composed weights,
@@ -227,8 +227,13 @@ void CutSim::BuildProlongationStencils() {
   for (int level = 0; level + 1 < numLevels; ++level) {
     prolongationVertices[level].resize(vertexCount[level]);
     prolongationWeights[level].resize(vertexCount[level]);
-    for (int v = 0; v < vertexCount[level]; ++v) {
-      ComputeStencil(level, v, prolongationVertices[level][v], prolongationWeights[level][v]);
+    int count = vertexCount[level];
+    int inexact = 0;
+    // each vertex writes only its own stencil; the count is an integer sum
+#pragma omp parallel for schedule(static) reduction(+ : inexact)
+    for (int v = 0; v < count; ++v) {
+      if (!ComputeStencil(level, v, prolongationVertices[level][v], prolongationWeights[level][v])) ++inexact;
     }
+    inexactStencilCount += inexact;
   }
 }
