@@ -20,6 +20,19 @@ bool IsFiniteMatrix(const Mat4f& m) {
   return true;
 }
 
+// Unit sum of the face normals of the vertex's triangles with this tag, in
+// adjacency order so that every caller gets the same bits; zero when they cancel.
+Vec3f SmoothedNormal(const Octree& octree, const std::vector<Vec3f>& faceNormals, int32_t v, int32_t tag) {
+  const std::vector<int32_t>& tags = octree.surfaceTriangleTag;
+  const std::vector<int32_t>& adjacent = octree.vertexTriangles;
+  Vec3f sum;
+  for (int32_t k = octree.vertexTriangleStart[v]; k < octree.vertexTriangleStart[v + 1]; ++k) {
+    const int32_t other = adjacent[k];
+    if (tags[other] == tag) sum += faceNormals[other];
+  }
+  return Normalize(sum);
+}
+
 }  // namespace
 
 InstanceMatrices CollapsedInstance() {
@@ -95,7 +108,6 @@ void CutSceneFrameData::BuildArrowInstances(const CutSim& sim, const Mat4f& view
   arrows.resize(count);
   const Mat4f viewTransInv = TransposedInverse(view);
   const std::vector<Vec3d>& forces = sim.vertexForce[0];
-#pragma omp parallel for schedule(static)
   for (int32_t r = 0; r < count; ++r) {
     arrows[r] = ForceArrowInstance(view, viewTransInv, renderPositions[r], forces[sim.renderVertices[r]],
                                    handleRadius, arrowScale);
@@ -117,7 +129,7 @@ void CutSceneFrameData::BuildSketchInstances(const std::vector<std::vector<Vec3f
 }
 
 void CutSceneFrameData::BuildSurface(Octree& octree) {
-  octree.UpdateSurfacePositions();
+  octree.UpdateSurfacePositions(false);
   surfaceTypes.assign(octree.surfacePositions.size(), 0);
   ExpandSurfaceCorners(octree);
 }
@@ -129,30 +141,34 @@ void CutSceneFrameData::ExpandSurfaceCorners(const Octree& octree) {
   const std::vector<int32_t>& start = octree.vertexTriangleStart;
   const std::vector<int32_t>& adjacent = octree.vertexTriangles;
   const int32_t triangleCount = static_cast<int32_t>(triangles.size() / 3);
+  const int32_t vertexCount = start.empty() ? 0 : static_cast<int32_t>(start.size() - 1);
   faceNormals.resize(triangleCount);
+  vertexNormals.resize(vertexCount);
+  vertexNormalTags.resize(vertexCount);
   corners.resize(3 * static_cast<size_t>(triangleCount));
 
-#pragma omp parallel for schedule(static)
   for (int32_t t = 0; t < triangleCount; ++t) {
     const Vec3f& p0 = positions[triangles[3 * t]];
     faceNormals[t] = Cross(positions[triangles[3 * t + 1]] - p0, positions[triangles[3 * t + 2]] - p0);
   }
 
-  const int32_t cornerCount = 3 * triangleCount;
+  // Most vertices carry one tag, so the smoothed normal is summed once per
+  // vertex for the tag of its first triangle; corners of another tag sum their own.
+  for (int32_t v = 0; v < vertexCount; ++v) {
+    const int32_t tag = start[v] < start[v + 1] ? tags[adjacent[start[v]]] : 0;
+    vertexNormalTags[v] = tag;
+    vertexNormals[v] = SmoothedNormal(octree, faceNormals, v, tag);
+  }
+
   const Vec3f color(kSurfaceCornerColor[0], kSurfaceCornerColor[1], kSurfaceCornerColor[2]);
-#pragma omp parallel for schedule(static)
-  for (int32_t c = 0; c < cornerCount; ++c) {
-    const int32_t t = c / 3;
-    const int32_t v = triangles[c];
+  for (int32_t t = 0; t < triangleCount; ++t) {
     const int32_t tag = tags[t];
-    Vec3f sum;
-    for (int32_t k = start[v]; k < start[v + 1]; ++k) {
-      const int32_t other = adjacent[k];
-      if (tags[other] == tag) sum += faceNormals[other];
+    for (int32_t c = 3 * t; c < 3 * t + 3; ++c) {
+      const int32_t v = triangles[c];
+      Vec3f normal = vertexNormalTags[v] == tag ? vertexNormals[v] : SmoothedNormal(octree, faceNormals, v, tag);
+      // opposite faces of a thin sheet can cancel; the triangle's own plane stands in
+      if (LengthSquared(normal) == 0) normal = Normalize(faceNormals[t]);
+      corners[c] = ExpandedCorner{positions[v], normal, color, tag};
     }
-    // opposite faces of a thin sheet can cancel; the triangle's own plane stands in
-    Vec3f normal = Normalize(sum);
-    if (LengthSquared(normal) == 0) normal = Normalize(faceNormals[t]);
-    corners[c] = ExpandedCorner{positions[v], normal, color, tag};
   }
 }

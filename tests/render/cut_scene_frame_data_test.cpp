@@ -1,6 +1,7 @@
 #include "render/cut_scene_frame_data.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <map>
@@ -267,4 +268,97 @@ TEST(CutSceneFrameData, LaterFramesReuseTheirStorage) {
                          frame.sketches.data(),        frame.surfaceTypes.data(), frame.faceNormals.data(),
                          frame.corners.data()};
   for (int i = 0; i < 7; ++i) EXPECT_EQ(storage[i], again[i]) << i;
+}
+
+namespace {
+
+// The corner normal by its definition, one corner at a time: the unit sum, in
+// adjacency order, of the face normals of the vertex's triangles with the
+// corner's tag, or the triangle's own unit normal where that sum cancels.
+Vec3f CornerNormalByDefinition(const Octree& octree, const std::vector<Vec3f>& faceNormals, int32_t corner) {
+  const int32_t t = corner / 3, v = octree.surfaceTriangles[corner], tag = octree.surfaceTriangleTag[t];
+  Vec3f sum;
+  for (int32_t k = octree.vertexTriangleStart[v]; k < octree.vertexTriangleStart[v + 1]; ++k) {
+    const int32_t other = octree.vertexTriangles[k];
+    if (octree.surfaceTriangleTag[other] == tag) sum += faceNormals[other];
+  }
+  const Vec3f normal = Normalize(sum);
+  return LengthSquared(normal) == 0 ? Normalize(faceNormals[t]) : normal;
+}
+
+void ExpectSameCorners(const std::vector<ExpandedCorner>& actual, const std::vector<ExpandedCorner>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t c = 0; c < actual.size(); ++c) {
+    ASSERT_EQ(actual[c].position, expected[c].position) << c;
+    ASSERT_EQ(actual[c].normal, expected[c].normal) << c;
+    ASSERT_EQ(actual[c].color, expected[c].color) << c;
+    ASSERT_EQ(actual[c].cutId, expected[c].cutId) << c;
+  }
+}
+
+}  // namespace
+
+// Normals are summed once per vertex for its first triangle's tag; corners of
+// the other tags at a vertex where cuts meet must still get their own sums,
+// bit for bit, in a frame that saw the surface before the cut, in a fresh one
+// and on any number of threads.
+TEST(CutSceneFrameData, CornersAfterCrossingCutsMatchTheirDefinitionBitForBit) {
+  auto body = Box({8, 6, 6});
+  ASSERT_TRUE(body);
+  Octree& octree = *body->octree;
+  CutSceneFrameData reused;
+  reused.BuildSurface(octree);
+  const size_t cornersBefore = reused.corners.size();
+
+  // a vertical cut x = 4.3 and a horizontal one z = 3.6 that meet inside the body
+  octree.InsertCutTriangle({4.3f, -2, 2.2f}, {4.3f, 8, 2.2f}, {4.3f, -2, 9}, 5);
+  octree.InsertCutTriangle({4.3f, 8, 2.2f}, {4.3f, 8, 9}, {4.3f, -2, 9}, 5);
+  octree.InsertCutTriangle({-2, -2, 3.6f}, {6.1f, -2, 3.6f}, {-2, 8, 3.6f}, 7);
+  octree.InsertCutTriangle({6.1f, -2, 3.6f}, {6.1f, 8, 3.6f}, {-2, 8, 3.6f}, 7);
+  octree.ExtractSurface();
+  reused.BuildSurface(octree);
+  ASSERT_GT(reused.corners.size(), cornersBefore);
+
+  // vertices whose corners carry a tag other than the one they were summed for
+  int otherTagCorners = 0;
+  std::set<int32_t> tagsSeen;
+  for (size_t c = 0; c < reused.corners.size(); ++c) {
+    const int32_t v = octree.surfaceTriangles[c];
+    tagsSeen.insert(reused.corners[c].cutId);
+    if (reused.corners[c].cutId != reused.vertexNormalTags[v]) ++otherTagCorners;
+    ASSERT_EQ(reused.corners[c].normal, CornerNormalByDefinition(octree, reused.faceNormals, static_cast<int32_t>(c)))
+        << c;
+  }
+  EXPECT_EQ(tagsSeen, (std::set<int32_t>{0, 5, 7}));
+  EXPECT_GT(otherTagCorners, 20);
+
+  CutSceneFrameData fresh;
+  fresh.BuildSurface(octree);
+  ExpectSameCorners(reused.corners, fresh.corners);
+
+  const int threads = omp_get_max_threads();
+  for (int count : {1, 2, 3}) {
+    SCOPED_TRACE(count);
+    omp_set_num_threads(count);
+    CutSceneFrameData onThreads;
+    onThreads.BuildSurface(octree);
+    ExpectSameCorners(onThreads.corners, fresh.corners);
+  }
+  omp_set_num_threads(threads);
+}
+
+// A frame that drew a larger surface before keeps no corners or normals of it.
+TEST(CutSceneFrameData, AFrameMovedToASmallerSurfaceMatchesAFreshOne) {
+  auto large = Box({9, 7, 6});
+  auto small = Box({4, 3, 3});
+  ASSERT_TRUE(large && small);
+  CutSceneFrameData frame;
+  frame.BuildSurface(*large->octree);
+  frame.BuildSurface(*small->octree);
+  CutSceneFrameData fresh;
+  fresh.BuildSurface(*small->octree);
+  ExpectSameCorners(frame.corners, fresh.corners);
+  EXPECT_EQ(frame.faceNormals, fresh.faceNormals);
+  EXPECT_EQ(frame.vertexNormals.size(), small->octree->surfacePositions.size());
+  EXPECT_EQ(frame.surfaceTypes, fresh.surfaceTypes);
 }
