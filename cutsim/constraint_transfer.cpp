@@ -57,20 +57,33 @@ void CutSim::InterpolatePositionsDown(int coarseLevel) {
 
 void CutSim::BuildLevel0CornerStencils() {
   int cells = cellCount[0];
-  level0StencilStart.resize(8 * static_cast<size_t>(cells) + 1);
-  level0StencilVertex.clear();
-  level0StencilCoefficient.clear();
-  CornerStencil stencil;
+  size_t corners = 8 * static_cast<size_t>(cells);
+  std::vector<int32_t>& start = level0StencilStart;
+  start.assign(corners + 1, 0);
+  // counts first, in parallel; a regular corner is its own vertex
+#pragma omp parallel for schedule(static)
   for (int c = 0; c < cells; ++c) {
+    CornerStencil stencil;
     for (int k = 0; k < 8; ++k) {
-      level0StencilStart[8 * static_cast<size_t>(c) + k] = static_cast<int32_t>(level0StencilVertex.size());
-      CornerRepresentation(0, c, k, stencil);
-      level0StencilVertex.insert(level0StencilVertex.end(), stencil.vertex, stencil.vertex + stencil.count);
-      level0StencilCoefficient.insert(level0StencilCoefficient.end(), stencil.coefficient,
-                                      stencil.coefficient + stencil.count);
+      bool hanging = (hangingCorners[0][c] >> k) & 1;
+      if (hanging) CornerRepresentation(0, c, k, stencil);
+      start[8 * static_cast<size_t>(c) + k + 1] = hanging ? stencil.count : 1;
     }
   }
-  level0StencilStart.back() = static_cast<int32_t>(level0StencilVertex.size());
+  for (size_t corner = 0; corner < corners; ++corner) start[corner + 1] += start[corner];
+  level0StencilVertex.resize(start[corners]);
+  level0StencilCoefficient.resize(start[corners]);
+  // then every corner fills its own entries
+#pragma omp parallel for schedule(static)
+  for (int c = 0; c < cells; ++c) {
+    CornerStencil stencil;
+    for (int k = 0; k < 8; ++k) {
+      CornerRepresentation(0, c, k, stencil);
+      int first = start[8 * static_cast<size_t>(c) + k];
+      std::copy_n(stencil.vertex, stencil.count, level0StencilVertex.begin() + first);
+      std::copy_n(stencil.coefficient, stencil.count, level0StencilCoefficient.begin() + first);
+    }
+  }
 }
 
 void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
