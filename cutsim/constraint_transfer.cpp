@@ -109,18 +109,20 @@ void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
   }
 }
 
+OctreeCell* CutSim::BuiltLeafOf(int level0Cell) const {
+  auto [depth, index] = elementOctreeCell[level0Cell];
+  if (depth < 0) return nullptr;
+  OctreeCell& leaf = octree.cells[depth][index];
+  return leaf.leaf && leaf.wasLeaf && leaf.element == level0Cell ? &leaf : nullptr;
+}
+
 void CutSim::CopyVertexPositionsIntoOctree() {
   if (!built) return;
   for (int level = numEmbeddedLevels; level >= 1; --level) InterpolatePositionsDown(level);
-  // every leaf of the built model is the octree cell of one level-0 cell;
-  // leaves a cut created belong to the model only after the next build
   int cells = cellCount[0];
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < cells; ++c) {
-    auto [depth, index] = elementOctreeCell[c];
-    if (depth < 0) continue;
-    OctreeCell& leaf = octree.cells[depth][index];
-    if (leaf.leaf && leaf.wasLeaf && leaf.element == c) CopyLeafCorners(leaf);
+    if (OctreeCell* leaf = BuiltLeafOf(c)) CopyLeafCorners(*leaf);
   }
 }
 
@@ -158,14 +160,12 @@ void CutSim::StoreCornerPositionsInOctree() {
   int cells = cellCount[0];
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < cells; ++c) {
-    auto [depth, index] = elementOctreeCell[c];
-    if (depth < 0) continue;
-    OctreeCell& leaf = octree.cells[depth][index];
-    if (!leaf.leaf || !leaf.wasLeaf || leaf.element != c) continue;
+    OctreeCell* leaf = BuiltLeafOf(c);
+    if (!leaf) continue;
     const std::array<Vec3d, 16>& state = states[SimulationElementOf(c)];
     for (int k = 0; k < 8; ++k) {
-      leaf.savedCorners[k] = state[k];
-      leaf.savedPreviousCorners[k] = state[8 + k];
+      leaf->savedCorners[k] = state[k];
+      leaf->savedPreviousCorners[k] = state[8 + k];
     }
   }
 }

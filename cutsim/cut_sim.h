@@ -162,6 +162,10 @@ class CutSim {
   void InterpolatePositionsDown(int coarseLevel);
   void CopyLeafCorners(OctreeCell& leaf) const;
   int SimulationElementOf(int level0Cell) const;
+  // The octree leaf of a level-0 cell of the built model, or null: every
+  // built leaf is the cell of one level-0 cell, and leaves a cut created
+  // belong to the model only after the next build.
+  OctreeCell* BuiltLeafOf(int level0Cell) const;
   // Corner representations of every level-0 cell, listed once per build:
   // the corner transfer of every step and the masses read them instead of
   // following the hanging corners again.
