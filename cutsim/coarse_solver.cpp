@@ -73,9 +73,10 @@ int CoarseSolver::Solve(const std::vector<double>& rhs, std::vector<double>& x) 
     if (iteration > 0 && std::fabs(rho) <= stopRho) return iteration;
     Multiply(p, q);
     double pq = DotProduct(p, q, n);
-    // p.q = 0 or non-finite (overflow, broken matrix) gives no usable step:
-    // keep the last iterate rather than spread inf or NaN through x
-    if (pq == 0 || !std::isfinite(pq)) return iteration;
+    // p.q <= 0 (a matrix that is not positive definite) or non-finite
+    // (overflow) gives no usable step: keep the last iterate rather than
+    // step along a direction of growing energy or spread inf or NaN
+    if (!(pq > 0) || !std::isfinite(pq)) return iteration;
     double alpha = rho / pq;
     if (!std::isfinite(alpha)) return iteration;
     for (int i = 0; i < n; ++i) x[i] += alpha * p[i];

@@ -372,15 +372,24 @@ void CutSim::DistributeContacts() {
     // the share of a hanging corner is dropped
     uint8_t hanging = hangingCorners[u][element];
     const auto& vertices = cellVertices[u][element];
+    const std::vector<uint8_t>& fixed = vertexFixed[u];
+    // The fixations are already in the rows: a fixed vertex's row stays
+    // E * I, and a free row takes a fixed column's term into its right-hand
+    // side, as the fixations do. A contact block in a fixed row would move
+    // the fixed vertex, and one in a fixed column would make the system
+    // unsymmetric; its Galerkin coarse operators then make the V-cycle diverge.
     for (int l = 0; l < 8; ++l) {
-      if ((hanging >> l) & 1) continue;
-      levelVertices[u][vertices[l]].b += contactForce[point] * weight[l];
-    }
-    for (int l = 0; l < 8; ++l) {
-      if ((hanging >> l) & 1) continue;
+      if (((hanging >> l) & 1) || fixed[vertices[l]]) continue;
+      LevelVertex& row = levelVertices[u][vertices[l]];
+      row.b += contactForce[point] * weight[l];
       for (int m = 0; m < 8; ++m) {
         if ((hanging >> m) & 1) continue;
-        AddScaledBlock(u, vertices[m], vertices[l], contactStiffness[point], weight[l] * weight[m]);
+        double scale = weight[l] * weight[m];
+        if (fixed[vertices[m]]) {
+          row.b -= MulVec(contactStiffness[point], levelVertices[u][vertices[m]].x) * scale;
+        } else {
+          AddScaledBlock(u, vertices[m], vertices[l], contactStiffness[point], scale);
+        }
       }
     }
   }

@@ -143,6 +143,9 @@ void CutSim::BuildGalerkinRow(int fineLevel, int vertex) {
   double rowScale = HeldByFixation(fineLevel, vertex) ? 0.0 : 1.0;
   for (int p = 0; p < row.count; ++p) {
     int j = row.columns[p];
+    // a fixed column has a zero prolongation row too, so that P^T A P stays
+    // symmetric even if a fixed column of a free row is not empty
+    double scale = HeldByFixation(fineLevel, j) ? 0.0 : rowScale;
     const auto& stencil = prolongationVertices[fineLevel][j];
     const auto& weights = prolongationWeights[fineLevel][j];
     for (int k = 0; k < 8; ++k) {
@@ -174,7 +177,7 @@ void CutSim::BuildGalerkinRow(int fineLevel, int vertex) {
         galerkinColumns.push_back(stencil[k]);
         galerkinBlocks.push_back(Mat3d());
       }
-      AddScaled(galerkinBlocks[position], row.blocks[p], rowScale * weights[k] / 8.0);
+      AddScaled(galerkinBlocks[position], row.blocks[p], scale * weights[k] / 8.0);
     }
   }
 }

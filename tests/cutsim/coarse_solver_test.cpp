@@ -67,15 +67,18 @@ TEST(CoarseSolver, RelativeToleranceStopsOnceTheResidualHasDroppedEnough) {
   EXPECT_LE(std::sqrt(residual / start), 1e-3);
 }
 
-// p.q = 0 (a zero matrix with a preconditioner that still sees a residual)
-// and p.q = inf (overflow) give no usable step: the start value is kept and
-// nothing non-finite reaches it.
-TEST(CoarseSolver, ZeroOrNonFiniteCurvatureKeepsTheLastIterate) {
+// p.q = 0 (a zero matrix with a preconditioner that still sees a residual),
+// p.q < 0 (a matrix that is not positive definite) and p.q = inf (overflow)
+// give no usable step: the start value is kept and nothing non-finite or
+// energy-raising reaches it.
+TEST(CoarseSolver, NonPositiveOrNonFiniteCurvatureKeepsTheLastIterate) {
   const double huge = std::numeric_limits<double>::max();
   struct Case {
     const char* name;
     std::vector<std::vector<double>> rows;
-  } cases[] = {{"zero matrix", {{0, 0}, {0, 0}}}, {"overflowing p.q", {{huge, 0}, {0, huge}}}};
+  } cases[] = {{"zero matrix", {{0, 0}, {0, 0}}},
+                 {"negative definite", {{-1, 0}, {0, -2}}},
+                 {"overflowing p.q", {{huge, 0}, {0, huge}}}};
   for (const Case& c : cases) {
     CoarseSolver solver(2500);
     LoadDense(solver, c.rows);

@@ -666,3 +666,78 @@ TEST(Contacts, ShareOfAHangingCornerIsDropped) {
   }
   EXPECT_LT(total, 0.95);
 }
+
+namespace {
+
+// Largest |A(i, j) - A(j, i)^T| of a level's rows, and the largest entry.
+double LargestAsymmetry(const CutSim& sim, int level, double* scale) {
+  std::map<std::pair<int, int>, Mat3d> blocks;
+  for (int i = 0; i < sim.vertexCount[level]; ++i) {
+    const LevelVertex& row = sim.levelVertices[level][i];
+    for (int p = 0; p < row.count; ++p) blocks[{i, row.columns[p]}] = row.blocks[p];
+  }
+  double worst = 0;
+  *scale = 0;
+  for (const auto& [index, block] : blocks) {
+    auto mirror = blocks.find({index.second, index.first});
+    Mat3d other = mirror == blocks.end() ? Mat3d() : mirror->second;
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) {
+        worst = std::max(worst, std::fabs(block(r, c) - other(c, r)));
+        *scale = std::max(*scale, std::fabs(block(r, c)));
+      }
+    }
+  }
+  return worst;
+}
+
+}  // namespace
+
+// Fixed vertices of elements that touch the ground: the contact terms must
+// leave their rows at E * I and the system symmetric on every level, or
+// the fixed vertices move and the V-cycle diverges on the unsymmetric
+// coarse operators.
+TEST(Contacts, FixedVerticesOnTheGroundKeepTheSystemSymmetricAndStayPut) {
+  auto body = Ball();
+  ASSERT_TRUE(body);
+  CutSim& sim = *body->sim;
+  int u = sim.numEmbeddedLevels;
+  ShiftAll(sim, {0, 0, -2.25});
+  // fix the vertices of every element in the lower half: below the ground
+  int fixedCount = 0;
+  for (int e = 0; e < sim.cellCount[u]; ++e) {
+    if (sim.cellPosition[u][e].z > 4) continue;
+    for (int k = 0; k < 8; ++k) {
+      if ((sim.hangingCorners[u][e] >> k) & 1) continue;
+      int v = sim.cellVertices[u][e][k];
+      if (!sim.vertexFixed[u][v]) fixedCount += sim.SetVertexFixed(u, v, true);
+    }
+  }
+  ASSERT_GT(fixedCount, 8);
+  std::vector<Vec3d> fixedAt(sim.vertexCount[u]);
+  for (int v = 0; v < sim.vertexCount[u]; ++v) fixedAt[v] = sim.levelVertices[u][v].x;
+  sim.collisionEnabled = true;
+  sim.PrepareTimeStep();
+  int contacts = 0;
+  for (uint8_t flag : sim.contactFlag) contacts += flag;
+  ASSERT_GT(contacts, 8);
+  for (int v = 0; v < sim.vertexCount[u]; ++v) {
+    if (!sim.vertexFixed[u][v]) continue;
+    const LevelVertex& row = sim.levelVertices[u][v];
+    for (int p = 0; p < row.count; ++p) {
+      Mat3d expected;
+      if (row.columns[p] == v) expected(0, 0) = expected(1, 1) = expected(2, 2) = sim.E;
+      for (int e = 0; e < 9; ++e) ASSERT_EQ(row.blocks[p].m[e], expected.m[e]) << "fixed vertex " << v;
+    }
+  }
+  for (int level = u; level < sim.numLevels; ++level) {
+    double scale;
+    double asymmetry = LargestAsymmetry(sim, level, &scale);
+    EXPECT_LE(asymmetry, 1e-12 * scale) << "level " << level;
+  }
+  sim.SolveExtended();
+  for (int v = 0; v < sim.vertexCount[u]; ++v) {
+    if (!sim.vertexFixed[u][v]) continue;
+    EXPECT_EQ(sim.levelVertices[u][v].x, fixedAt[v]) << v;
+  }
+}
