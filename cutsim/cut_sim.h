@@ -35,6 +35,10 @@ struct CornerStencil {
   double coefficient[kCapacity];
 };
 
+// Position of block (a, b), a <= b, among the 36 upper-triangle blocks of an
+// element matrix, row by row.
+inline int UpperBlockIndex(int a, int b) { return 8 * a - a * (a - 1) / 2 + (b - a); }
+
 // Integer weight (eighths) of a host corner at a point on the host's
 // boundary: product over the axes of 2 - |delta| / 2^(hostDepth - 1).
 int HangingWeight(const Vec3i& hostCorner, const Vec3i& point, int hostDepth);
@@ -240,6 +244,15 @@ class CutSim {
   // The 36 upper-triangle blocks of the element's rotated, scaled matrix.
   void RotateElementBlocks(int level, int element, Mat3d* upper) const;
 
+  // --- element assembly as a parallel gather (assembly_gather.cpp)
+  // Once the scatter positions of the simulation level are recorded, every
+  // block of a row knows which element blocks it sums and in which order; the
+  // rows then gather them in parallel, adding in the order of the sequential
+  // scatter, so the sums are bit-identical to it for any thread count.
+  bool BuildAssemblyGather(int level);
+  bool AssemblyGatherFitsRows(int level) const;
+  void GatherAssembly(int level);
+
   // --- collision detection (collision.cpp)
   void FillElementHash();
   void DetectContacts();
@@ -384,6 +397,23 @@ class CutSim {
   CornerStencil assemblyStencils[8];            // corners of the element being assembled
   Mat3d assemblyBlocks[64];                     // its rotated, scaled blocks
   std::vector<Mat3d> rotatedElementBlocks;      // 36 per element, filled in parallel
+  std::vector<Vec3d> rotatedRestForces;         // [8 element + corner], filled in parallel
+  struct GatherTerm {
+    int32_t source;      // upper element block 36 e + k, or 36 E + vertex for its inertia
+    int32_t transposed;  // the lower block: the transpose of the upper one
+    double weight;
+  };
+  struct ForceTerm {
+    int32_t corner;      // 8 e + a
+    double weight;
+  };
+  int gatherLevel = -1;                         // level the gather lists belong to, -1 none
+  std::vector<int32_t> gatherRowSlot;           // [vertex + 1] first block slot of each row
+  std::vector<const Mat3d*> gatherRowBlocks;    // row storage the lists were made for
+  std::vector<int32_t> gatherSlotStart;         // [slot + 1] first term of each block
+  std::vector<GatherTerm> gatherTerms;
+  std::vector<int32_t> gatherForceStart;        // [vertex + 1] first rest-force term of each b
+  std::vector<ForceTerm> gatherForceTerms;
 
   // Collision detection.
   bool collisionEnabled = false;

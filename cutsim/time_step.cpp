@@ -169,10 +169,6 @@ void CutSim::ComputeRotations(int level) {
   }
 }
 
-namespace {
-int UpperBlockIndex(int a, int b) { return 8 * a - a * (a - 1) / 2 + (b - a); }
-}  // namespace
-
 void CutSim::RotateElementBlocks(int level, int element, Mat3d* upper) const {
   double S = std::ldexp(cellStiffnessScale[level][element], cellDepth[level][element]);
   const Mat3d& R = cellRotation[level][element];
@@ -222,25 +218,37 @@ void CutSim::AssembleElement(int level, int element) {
 }
 
 void CutSim::Assemble(int level, bool structureChangedNow, bool record) {
-  ZeroLevelSystem(level);
-  // the rotations are independent per element and go in parallel; the
-  // scatter stays sequential in element order, so sums do not depend on threads
+  // the rotations are independent per element and go in parallel
   int elements = cellCount[level];
   rotatedElementBlocks.resize(36 * static_cast<size_t>(elements));
 #pragma omp parallel for schedule(static)
   for (int e = 0; e < elements; ++e) RotateElementBlocks(level, e, &rotatedElementBlocks[36 * static_cast<size_t>(e)]);
-  BeginScatter(level, structureChangedNow, record);
-  for (int e = 0; e < elements; ++e) AssembleElement(level, e);
   double inertiaFactor = inertiaEnabled ? dampingFactor / (2.0 * timeStep) + 1.0 / (timeStep * timeStep) : 0.0;
   std::vector<LevelVertex>& rows = levelVertices[level];
-  for (int k = 0; k < vertexCount[level]; ++k) {
+  int vertices = vertexCount[level];
+#pragma omp parallel for schedule(static)
+  for (int k = 0; k < vertices; ++k) {
     double d = vertexMass[level][k] * inertiaFactor;
     Mat3d D;
     D(0, 0) = D(1, 1) = D(2, 2) = d;
     rows[k].inertia = D;
+  }
+  bool replay = !structureChangedNow && !scatterPositions[level].empty();
+  if (replay && ((gatherLevel == level && AssemblyGatherFitsRows(level)) || BuildAssemblyGather(level))) {
+    GatherAssembly(level);
+    ApplyFixations(level);
+    return;
+  }
+  // the scatter runs sequentially in element order, so sums do not depend on
+  // threads; it also searches and records the positions the gather needs
+  gatherLevel = -1;
+  ZeroLevelSystem(level);
+  BeginScatter(level, structureChangedNow, record);
+  for (int e = 0; e < elements; ++e) AssembleElement(level, e);
+  for (int k = 0; k < vertices; ++k) {
     // the slow path makes sure every row holds its diagonal block
     if (!ScatterReplaying()) AddBlock(level, k, k, Mat3d());
-    ScatterBlock(level, k, k, D, 1.0);
+    ScatterBlock(level, k, k, rows[k].inertia, 1.0);
   }
   EndScatter();
   ApplyFixations(level);
