@@ -139,3 +139,138 @@ void CutSim::GatherAssembly(int level) {
     row.b = b;
   }
 }
+
+// Walks the Galerkin pass of UpdateMultigridOperators in its order: for every
+// fine row the entries of T = sum_j A(i, j) P(j, .) with the recorded
+// positions in T, then the blocks P(i, k) T scattered into the coarse rows
+// with their recorded positions. False (no lists) when the record does not
+// fit the rows.
+bool CutSim::BuildGalerkinGather(int coarseLevel) {
+  GalerkinGather& g = galerkinGathers[coarseLevel];
+  g.valid = false;
+  int fine = coarseLevel - 1;
+  const std::vector<int32_t>& record = scatterPositions[coarseLevel];
+  int fineVertices = vertexCount[fine];
+  int coarseVertices = vertexCount[coarseLevel];
+  const std::vector<LevelVertex>& fineRows = levelVertices[fine];
+  const std::vector<LevelVertex>& coarseRows = levelVertices[coarseLevel];
+  g.fineRowBlocks.resize(fineVertices);
+  g.fineRowCount.resize(fineVertices);
+  for (int i = 0; i < fineVertices; ++i) {
+    WireRow(fine, i);
+    g.fineRowBlocks[i] = fineRows[i].blocks;
+    g.fineRowCount[i] = fineRows[i].count;
+  }
+  g.coarseRowBlocks.resize(coarseVertices);
+  g.coarseRowSlot.assign(static_cast<size_t>(coarseVertices) + 1, 0);
+  for (int r = 0; r < coarseVertices; ++r) {
+    WireRow(coarseLevel, r);
+    g.coarseRowBlocks[r] = coarseRows[r].blocks;
+    g.coarseRowSlot[r + 1] = g.coarseRowSlot[r] + coarseRows[r].count;
+  }
+  g.productStart.assign(static_cast<size_t>(fineVertices) + 1, 0);
+  g.productTerms.clear();
+  g.coarseTerms.clear();
+  std::vector<int32_t> productKey, coarseKey;
+  std::vector<int32_t> columns;  // coarse columns of the current row's T
+  size_t cursor = 0;
+  for (int i = 0; i < fineVertices; ++i) {
+    const LevelVertex& row = fineRows[i];
+    int base = g.productStart[i];
+    columns.clear();
+    for (int p = 0; p < row.count; ++p) {
+      int j = row.columns[p];
+      const auto& stencil = prolongationVertices[fine][j];
+      const auto& weights = prolongationWeights[fine][j];
+      for (int k = 0; k < 8; ++k) {
+        if (weights[k] == 0) continue;
+        if (cursor >= record.size()) return false;
+        int position = record[cursor++];
+        if (position >= static_cast<int>(columns.size()) || (position >= 0 && columns[position] != stencil[k])) {
+          return false;
+        }
+        if (position < 0) {
+          position = static_cast<int>(columns.size());
+          columns.push_back(stencil[k]);
+        }
+        productKey.push_back(base + position);
+        g.productTerms.push_back({p, j, weights[k]});
+      }
+    }
+    g.productStart[i + 1] = base + static_cast<int>(columns.size());
+    const auto& stencil = prolongationVertices[fine][i];
+    const auto& weights = prolongationWeights[fine][i];
+    for (int k = 0; k < 8; ++k) {
+      if (weights[k] == 0) continue;
+      const LevelVertex& target = coarseRows[stencil[k]];
+      for (size_t t = 0; t < columns.size(); ++t) {
+        if (cursor >= record.size()) return false;
+        int position = record[cursor++];
+        if (position < 0 || position >= target.count || target.columns[position] != columns[t]) return false;
+        coarseKey.push_back(g.coarseRowSlot[stencil[k]] + position);
+        g.coarseTerms.push_back({base + static_cast<int>(t), weights[k]});
+      }
+    }
+  }
+  if (cursor != record.size()) return false;
+  GroupByKey(productKey, g.productStart[fineVertices], g.productTerms, g.productTermStart);
+  GroupByKey(coarseKey, g.coarseRowSlot[coarseVertices], g.coarseTerms, g.coarseTermStart);
+  g.products.resize(g.productStart[fineVertices]);
+  g.valid = true;
+  return true;
+}
+
+bool CutSim::GalerkinGatherFitsRows(int coarseLevel) const {
+  const GalerkinGather& g = galerkinGathers[coarseLevel];
+  int fine = coarseLevel - 1;
+  if (!g.valid || static_cast<int>(g.fineRowBlocks.size()) != vertexCount[fine] ||
+      static_cast<int>(g.coarseRowBlocks.size()) != vertexCount[coarseLevel]) {
+    return false;
+  }
+  for (int i = 0; i < vertexCount[fine]; ++i) {
+    const LevelVertex& row = levelVertices[fine][i];
+    if (row.blocks != g.fineRowBlocks[i] || row.count != g.fineRowCount[i]) return false;
+  }
+  for (int r = 0; r < vertexCount[coarseLevel]; ++r) {
+    const LevelVertex& row = levelVertices[coarseLevel][r];
+    if (row.blocks != g.coarseRowBlocks[r] || row.count != g.coarseRowSlot[r + 1] - g.coarseRowSlot[r]) return false;
+  }
+  return true;
+}
+
+void CutSim::GatherGalerkinProduct(int coarseLevel) {
+  GalerkinGather& g = galerkinGathers[coarseLevel];
+  int fine = coarseLevel - 1;
+  const std::vector<LevelVertex>& fineRows = levelVertices[fine];
+  int fineVertices = vertexCount[fine];
+  // T of each fine row; a fixed row or column enters with weight 0, as in
+  // BuildGalerkinRow
+#pragma omp parallel for schedule(static)
+  for (int i = 0; i < fineVertices; ++i) {
+    double rowScale = HeldByFixation(fine, i) ? 0.0 : 1.0;
+    const Mat3d* blocks = fineRows[i].blocks;
+    for (int e = g.productStart[i]; e < g.productStart[i + 1]; ++e) {
+      Mat3d sum;
+      for (int t = g.productTermStart[e]; t < g.productTermStart[e + 1]; ++t) {
+        const GalerkinGather::ProductTerm& term = g.productTerms[t];
+        double scale = HeldByFixation(fine, term.column) ? 0.0 : rowScale;
+        AddScaled(sum, blocks[term.block], scale * term.weight / 8.0);
+      }
+      g.products[e] = sum;
+    }
+  }
+  std::vector<LevelVertex>& coarseRows = levelVertices[coarseLevel];
+  int coarseVertices = vertexCount[coarseLevel];
+#pragma omp parallel for schedule(static)
+  for (int r = 0; r < coarseVertices; ++r) {
+    LevelVertex& row = coarseRows[r];
+    for (int p = 0; p < row.count; ++p) {
+      int slot = g.coarseRowSlot[r] + p;
+      Mat3d sum;
+      for (int t = g.coarseTermStart[slot]; t < g.coarseTermStart[slot + 1]; ++t) {
+        AddScaled(sum, g.products[g.coarseTerms[t].product], g.coarseTerms[t].weight / 8.0);
+      }
+      row.blocks[p] = sum;
+    }
+  }
+}

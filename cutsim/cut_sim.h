@@ -252,6 +252,12 @@ class CutSim {
   bool BuildAssemblyGather(int level);
   bool AssemblyGatherFitsRows(int level) const;
   void GatherAssembly(int level);
+  // The Galerkin product of a coarse level the same way: the products T of
+  // the fine rows, then the coarse row blocks, each summed in the order of
+  // the sequential pass, fine rows and coarse rows in parallel.
+  bool BuildGalerkinGather(int coarseLevel);
+  bool GalerkinGatherFitsRows(int coarseLevel) const;
+  void GatherGalerkinProduct(int coarseLevel);
 
   // --- collision detection (collision.cpp)
   void FillElementHash();
@@ -414,6 +420,29 @@ class CutSim {
   std::vector<GatherTerm> gatherTerms;
   std::vector<int32_t> gatherForceStart;        // [vertex + 1] first rest-force term of each b
   std::vector<ForceTerm> gatherForceTerms;
+  struct GalerkinGather {
+    struct ProductTerm {
+      int32_t block;   // position in the fine row
+      int32_t column;  // its fine column j, whose fixation may zero the term
+      int32_t weight;  // prolongation weight of j, in eighths
+    };
+    struct CoarseTerm {
+      int32_t product;  // entry of T
+      int32_t weight;   // prolongation weight of the fine row, in eighths
+    };
+    bool valid = false;
+    std::vector<const Mat3d*> fineRowBlocks;  // row storage the lists were made for
+    std::vector<int32_t> fineRowCount;
+    std::vector<const Mat3d*> coarseRowBlocks;
+    std::vector<int32_t> coarseRowSlot;       // [coarse vertex + 1] first block slot of each row
+    std::vector<int32_t> productStart;        // [fine vertex + 1] first T entry of each fine row
+    std::vector<int32_t> productTermStart;    // [T entry + 1]
+    std::vector<ProductTerm> productTerms;
+    std::vector<Mat3d> products;              // T of every fine row, per pass
+    std::vector<int32_t> coarseTermStart;     // [coarse slot + 1]
+    std::vector<CoarseTerm> coarseTerms;
+  };
+  std::vector<GalerkinGather> galerkinGathers;  // [coarse level]
 
   // Collision detection.
   bool collisionEnabled = false;

@@ -208,8 +208,16 @@ void CutSim::BuildCoarsestMatrix() {
 void CutSim::UpdateMultigridOperators(bool structureChangedNow, int simulationLevel) {
   if (!built) return;
   for (int level = simulationLevel + 1; level < numLevels; ++level) ZeroLevelSystem(level);
+  if (static_cast<int>(galerkinGathers.size()) < numLevels) galerkinGathers.resize(numLevels);
   for (int coarse = simulationLevel + 1; coarse < numLevels; ++coarse) {
     int fine = coarse - 1;
+    bool replay = !structureChangedNow && !scatterPositions[coarse].empty();
+    if (replay && (GalerkinGatherFitsRows(coarse) || BuildGalerkinGather(coarse))) {
+      GatherGalerkinProduct(coarse);
+      continue;
+    }
+    // the sequential pass searches and records the positions the gather needs
+    galerkinGathers[coarse].valid = false;
     BeginScatter(coarse, structureChangedNow, !structureChangedNow);
     for (int i = 0; i < vertexCount[fine]; ++i) {
       WireRow(fine, i);
