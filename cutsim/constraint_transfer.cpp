@@ -88,16 +88,14 @@ void CutSim::BuildLevel0CornerStencils() {
 
 void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
   int e = leaf.element;
-  const std::vector<LevelVertex>& vertices = levelVertices[0];
-  const std::vector<VertexHistory>& history = vertexHistory[0];
   for (int k = 0; k < 8; ++k) {
     size_t corner = 8 * static_cast<size_t>(e) + k;
     Vec3d x, previous;
     for (int n = level0StencilStart[corner]; n < level0StencilStart[corner + 1]; ++n) {
-      int v = level0StencilVertex[n];
+      const std::array<Vec3d, 2>& state = level0States[level0StencilVertex[n]];
       double coefficient = level0StencilCoefficient[n];
-      x += vertices[v].x * coefficient;
-      previous += history[v].previousX * coefficient;
+      x += state[0] * coefficient;
+      previous += state[1] * coefficient;
     }
     leaf.corners[k] = x;
     leaf.previousCorners[k] = previous;
@@ -119,6 +117,12 @@ OctreeCell* CutSim::BuiltLeafOf(int level0Cell) const {
 void CutSim::CopyVertexPositionsIntoOctree() {
   if (!built) return;
   for (int level = numEmbeddedLevels; level >= 1; --level) InterpolatePositionsDown(level);
+  // the corners read every vertex up to eight times: from a packed copy of
+  // x and x^- rather than from the wide vertex records
+  int vertices = vertexCount[0];
+  level0States.resize(vertices);
+#pragma omp parallel for schedule(static)
+  for (int v = 0; v < vertices; ++v) level0States[v] = {levelVertices[0][v].x, vertexHistory[0][v].previousX};
   int cells = cellCount[0];
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < cells; ++c) {

@@ -353,6 +353,7 @@ class CutSim {
   std::vector<int32_t> level0StencilStart;
   std::vector<int32_t> level0StencilVertex;
   std::vector<double> level0StencilCoefficient;
+  std::vector<std::array<Vec3d, 2>> level0States;  // [level-0 vertex] x and x^-, packed for the corner copy
 
   // Simulation-level extras.
   std::vector<std::vector<int32_t>> embeddingMap;            // [level 0..u-1][cell] -> element
