@@ -145,6 +145,8 @@ void CompareWithEigen(CutSim& sim, double ourStep) {
   double target = (b - A * xMultigrid).norm();
   std::printf("  system: %ld unknowns, %ld nonzeros; residual %.3e -> %.3e after 2 V-cycles (%.1fx per cycle)\n",
               static_cast<long>(A.rows()), static_cast<long>(A.nonZeros()), initial, target, std::sqrt(initial / target));
+  std::printf("  coarsest level: %d unknowns, %d CG iterations in the last V-cycle\n",
+              3 * sim.vertexCount[sim.numLevels - 1], sim.lastCoarseIterations);
   double fastest = 1e30;
   TimeCG<Eigen::ConjugateGradient<SparseMatrix, Eigen::Lower | Eigen::Upper, Eigen::DiagonalPreconditioner<double>>>(
       "Eigen CG, diagonal preconditioner", A, b, x0, target, ourStep, &fastest);
