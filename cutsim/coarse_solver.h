@@ -30,7 +30,8 @@ class CoarseSolver {
   std::vector<double> values;       // per entry
   std::vector<double> r, z, p, q;   // work vectors, n each
   std::vector<double> inverseDiagonal;  // n
+  std::vector<double> rhoPartial, pqPartial;  // dot products per chunk
 
  private:
-  void Multiply(const std::vector<double>& v, std::vector<double>& result) const;
+  void MultiplyRows(const std::vector<double>& v, std::vector<double>& result, int begin, int end) const;
 };

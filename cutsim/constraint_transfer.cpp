@@ -2,6 +2,7 @@
 // and between the model and the corners of the octree's leaves.
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "cutsim/cut_sim.h"
 #include "geometry/octree.h"
@@ -99,12 +100,26 @@ void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
     }
     leaf.corners[k] = x;
     leaf.previousCorners[k] = previous;
+  }
+}
+
+void CutSim::CopyLeafConstraints(OctreeCell& leaf) const {
+  int e = leaf.element;
+  for (int k = 0; k < 8; ++k) {
     // a hanging corner follows other vertices and carries no constraint
     bool hanging = (hangingCorners[0][e] >> k) & 1;
     int v = cellVertices[0][e][k];
     leaf.cornerForces[k] = hanging ? Vec3d() : vertexForce[0][v];
     leaf.cornerFixed[k] = hanging ? false : vertexFixed[0][v] != 0;
   }
+}
+
+bool CutSim::LeafConstraintsCurrent() const {
+  // bitwise, so that a force of -0 replacing +0 is copied too
+  auto same = [](const auto& a, const auto& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0);
+  };
+  return leafConstraintsCopied && same(vertexFixed[0], copiedVertexFixed) && same(vertexForce[0], copiedVertexForce);
 }
 
 OctreeCell* CutSim::BuiltLeafOf(int level0Cell) const {
@@ -123,10 +138,21 @@ void CutSim::CopyVertexPositionsIntoOctree() {
   level0States.resize(vertices);
 #pragma omp parallel for schedule(static)
   for (int v = 0; v < vertices; ++v) level0States[v] = {levelVertices[0][v].x, vertexHistory[0][v].previousX};
+  // fixations and forces change far less often than positions: the leaves
+  // get them again only when they differ from the last copy
+  bool constraints = !LeafConstraintsCurrent();
   int cells = cellCount[0];
 #pragma omp parallel for schedule(static)
   for (int c = 0; c < cells; ++c) {
-    if (OctreeCell* leaf = BuiltLeafOf(c)) CopyLeafCorners(*leaf);
+    if (OctreeCell* leaf = BuiltLeafOf(c)) {
+      CopyLeafCorners(*leaf);
+      if (constraints) CopyLeafConstraints(*leaf);
+    }
+  }
+  if (constraints) {
+    copiedVertexFixed = vertexFixed[0];
+    copiedVertexForce = vertexForce[0];
+    leafConstraintsCopied = true;
   }
 }
 

@@ -58,6 +58,9 @@ class CutSim {
   static constexpr double kCoarseRelativeTolerance = 1e-4;
   static constexpr int kPreSmoothingSweeps = 2;
   static constexpr int kPostSmoothingSweeps = 1;
+  // Levels with fewer vertices compute their residual and correction on one
+  // thread: a parallel loop costs more than it saves there.
+  static constexpr int kParallelLevelMinimum = 512;
 
   explicit CutSim(Octree& octree, int solverKind = 0, int logLevel = 0);
   CutSim(const CutSim&) = delete;
@@ -165,6 +168,9 @@ class CutSim {
   void StoreCornerPositionsInOctree();
   void InterpolatePositionsDown(int coarseLevel);
   void CopyLeafCorners(OctreeCell& leaf) const;
+  void CopyLeafConstraints(OctreeCell& leaf) const;
+  // True while every built leaf holds the level-0 fixations and forces.
+  bool LeafConstraintsCurrent() const;
   int SimulationElementOf(int level0Cell) const;
   // The octree leaf of a level-0 cell of the built model, or null: every
   // built leaf is the cell of one level-0 cell, and leaves a cut created
@@ -354,6 +360,11 @@ class CutSim {
   std::vector<int32_t> level0StencilVertex;
   std::vector<double> level0StencilCoefficient;
   std::vector<std::array<Vec3d, 2>> level0States;  // [level-0 vertex] x and x^-, packed for the corner copy
+  // the level-0 fixations and forces as the leaves last received them;
+  // a build clears leafConstraintsCopied because its leaves are new
+  bool leafConstraintsCopied = false;
+  std::vector<uint8_t> copiedVertexFixed;
+  std::vector<Vec3d> copiedVertexForce;
 
   // Simulation-level extras.
   std::vector<std::vector<int32_t>> embeddingMap;            // [level 0..u-1][cell] -> element

@@ -32,6 +32,7 @@ bool CutSim::BuildHierarchy(bool incremental, std::wostream* log) {
   if (!ValidateLevels(log)) return false;
   // the first build has nothing saved in the octree to restore from
   bool restore = incremental && !firstBuild;
+  leafConstraintsCopied = false;
   ResetLevelsForBuild();
   BuildLevel0Cells();
   if (cellCount[0] == 0) FatalError("cutsim", 553, L"FATAL ERROR: FE model does not have any voxels", true);

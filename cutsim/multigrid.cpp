@@ -48,6 +48,7 @@ void CutSim::GaussSeidelSweep(int level, double omega) {
 void CutSim::ComputeResidual(int level) {
   std::vector<LevelVertex>& vertices = levelVertices[level];
   int n = vertexCount[level];
+#pragma omp parallel for schedule(static) if (n >= kParallelLevelMinimum)
   for (int i = 0; i < n; ++i) {
     LevelVertex& row = vertices[i];
     Vec3d r = row.b;
@@ -76,7 +77,9 @@ void CutSim::Restrict(int level) {
 void CutSim::ProlongateAndCorrect(int level) {
   const std::vector<LevelVertex>& coarse = levelVertices[level + 1];
   std::vector<LevelVertex>& fine = levelVertices[level];
-  for (int i = 0; i < vertexCount[level]; ++i) {
+  int n = vertexCount[level];
+#pragma omp parallel for schedule(static) if (n >= kParallelLevelMinimum)
+  for (int i = 0; i < n; ++i) {
     if (HeldByFixation(level, i)) continue;
     const auto& stencil = prolongationVertices[level][i];
     const auto& weights = prolongationWeights[level][i];

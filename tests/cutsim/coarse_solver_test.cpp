@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <omp.h>
 #include <vector>
 
 #include "cutsim/coarse_solver.h"
@@ -106,6 +108,52 @@ TEST(CoarseSolver, StopsAtTheIterationLimit) {
   std::vector<double> x = {0, 0, 0}, b = {1, 1, 1};
   EXPECT_EQ(solver.Solve(b, x), 2);
   for (double v : x) EXPECT_TRUE(std::isfinite(v));
+}
+
+// A grid Laplacian with a shift, large enough for a team of threads: the
+// result must not depend on how many share the work, and must solve it.
+TEST(CoarseSolver, ThreadCountDoesNotChangeTheResult) {
+  const int side = 9, n = side * side * side;
+  auto load = [&](CoarseSolver& solver) {
+    solver.Init(n);
+    for (int i = 0; i < n; ++i) {
+      int x = i % side, y = (i / side) % side, z = i / (side * side);
+      int neighbours[6][3] = {{x - 1, y, z}, {x + 1, y, z}, {x, y - 1, z}, {x, y + 1, z}, {x, y, z - 1}, {x, y, z + 1}};
+      for (auto& m : neighbours) {
+        if (m[0] >= 0 && m[0] < side && m[1] >= 0 && m[1] < side && m[2] >= 0 && m[2] < side)
+          solver.AddEntry(m[0] + side * (m[1] + side * m[2]), -1.0);
+      }
+      solver.AddEntry(i, 6.1 + 0.01 * (i % 7));
+      solver.EndRow();
+    }
+    solver.UpdateInverseDiagonal();
+  };
+  std::vector<double> b(n);
+  for (int i = 0; i < n; ++i) b[i] = std::sin(0.37 * i) + 0.2;
+  int threads = omp_get_max_threads();
+  std::vector<double> solutions[2];
+  int iterations[2];
+  for (int run = 0; run < 2; ++run) {
+    omp_set_num_threads(run == 0 ? 1 : 2);
+    CoarseSolver solver(2500);
+    load(solver);
+    solutions[run].assign(n, 0.0);
+    iterations[run] = solver.Solve(b, solutions[run]);
+  }
+  omp_set_num_threads(threads);
+  EXPECT_EQ(iterations[0], iterations[1]);
+  EXPECT_GT(iterations[0], 5);
+  for (int i = 0; i < n; ++i) ASSERT_EQ(solutions[0][i], solutions[1][i]) << i;
+  // and it is the solution: A x = b to a tight residual
+  CoarseSolver check(2500);
+  load(check);
+  double worst = 0;
+  for (int i = 0; i < n; ++i) {
+    double ax = 0;
+    for (int e = check.rowStarts[i]; e < check.rowStarts[i + 1]; ++e) ax += check.values[e] * solutions[0][check.columns[e]];
+    worst = std::max(worst, std::fabs(ax - b[i]));
+  }
+  EXPECT_LT(worst, 1e-8);
 }
 
 }  // namespace

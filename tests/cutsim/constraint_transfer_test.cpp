@@ -156,6 +156,51 @@ TEST(CopyVertexPositionsIntoOctree, LeafCornersInterpolateTheSimulationLevel) {
   }
 }
 
+// The copy skips fixations and forces while they are unchanged: a change
+// between two copies must still reach the leaves, and so must the leaves of
+// a new build, which start without them.
+TEST(CopyVertexPositionsIntoOctree, ChangedConstraintsAndRebuiltLeavesGetThemAgain) {
+  auto body = BuildBody(BoxMesh({0, 0, 0}, {8, 6, 6}), Levels(3, 1));
+  ASSERT_TRUE(body);
+  CutSim& sim = *body->sim;
+  auto expectLeavesHoldConstraints = [&](const char* when) {
+    int checked = 0;
+    for (const auto& depth : body->octree->cells) {
+      for (const OctreeCell& leaf : depth) {
+        if (!leaf.leaf) continue;
+        int e = leaf.element;
+        for (int k = 0; k < 8; ++k) {
+          if ((sim.hangingCorners[0][e] >> k) & 1) continue;
+          int v = sim.cellVertices[0][e][k];
+          EXPECT_EQ(leaf.cornerForces[k], sim.vertexForce[0][v]) << when;
+          EXPECT_EQ(leaf.cornerFixed[k], sim.vertexFixed[0][v] != 0) << when;
+          ++checked;
+        }
+      }
+    }
+    EXPECT_GT(checked, 0) << when;
+  };
+  sim.CopyVertexPositionsIntoOctree();
+  expectLeavesHoldConstraints("unconstrained");
+  int v = sim.vertexCount[0] / 2;
+  sim.SetVertexFixed(0, v, true);
+  sim.vertexForce[0][v] = Vec3d(0, -3, 0);
+  sim.CopyVertexPositionsIntoOctree();
+  expectLeavesHoldConstraints("one vertex fixed and loaded");
+  sim.SetVertexFixed(0, v, false);
+  sim.vertexForce[0][v + 1] = Vec3d(1, 0, 0);
+  sim.CopyVertexPositionsIntoOctree();
+  expectLeavesHoldConstraints("fixation released, another vertex loaded");
+  ASSERT_TRUE(sim.BuildHierarchy(true));
+  for (auto& depth : body->octree->cells) {
+    for (OctreeCell& leaf : depth) {
+      for (Vec3d& force : leaf.cornerForces) force = Vec3d();
+    }
+  }
+  sim.CopyVertexPositionsIntoOctree();
+  expectLeavesHoldConstraints("after a build");
+}
+
 // Every leaf stores the corners of the simulation element containing it.
 TEST(StoreCornerPositionsInOctree, LeavesHoldTheCornersOfTheirElement) {
   auto body = BuildBody(BoxMesh({0, 0, 0}, {8, 6, 6}), Levels(4, 2));
