@@ -2,7 +2,12 @@
 // and between the model and the corners of the octree's leaves.
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cutsim/cut_sim.h"
 #include "geometry/octree.h"
@@ -34,7 +39,7 @@ void CutSim::PropagateConstraints(int topLevel) {
   }
 }
 
-void CutSim::InterpolatePositionsDown(int coarseLevel) {
+void CutSim::InterpolatePositionsDown(int coarseLevel, std::array<Vec3d, 2>* packed) {
   int fine = coarseLevel - 1;
   const std::vector<LevelVertex>& coarseVertices = levelVertices[coarseLevel];
   const std::vector<VertexHistory>& coarseHistory = vertexHistory[coarseLevel];
@@ -53,6 +58,7 @@ void CutSim::InterpolatePositionsDown(int coarseLevel) {
     }
     fineVertices[i].x = x;
     fineHistory[i].previousX = previous;
+    if (packed) packed[i] = {x, previous};
   }
 }
 
@@ -87,20 +93,40 @@ void CutSim::BuildLevel0CornerStencils() {
   }
 }
 
+namespace {
+
+// Writes whole cache lines of corner data past the cache: the lines are
+// overwritten entirely, so reading them in first (as a plain store does)
+// would only double the memory traffic of the copy.
+void StreamCorners(Vec3d* target, const Vec3d* source) {
+#if defined(__SSE2__)
+  static_assert(sizeof(Vec3d) == 24 && 8 * sizeof(Vec3d) % 16 == 0);
+  if (reinterpret_cast<uintptr_t>(target) % 16 == 0) {
+    const double* from = &source[0].x;
+    double* to = &target[0].x;
+    for (int k = 0; k < 24; k += 2) _mm_stream_pd(to + k, _mm_loadu_pd(from + k));
+    return;
+  }
+#endif
+  std::copy_n(source, 8, target);
+}
+
+}  // namespace
+
 void CutSim::CopyLeafCorners(OctreeCell& leaf) const {
   int e = leaf.element;
+  Vec3d x[8], previous[8];
   for (int k = 0; k < 8; ++k) {
     size_t corner = 8 * static_cast<size_t>(e) + k;
-    Vec3d x, previous;
     for (int n = level0StencilStart[corner]; n < level0StencilStart[corner + 1]; ++n) {
       const std::array<Vec3d, 2>& state = level0States[level0StencilVertex[n]];
       double coefficient = level0StencilCoefficient[n];
-      x += state[0] * coefficient;
-      previous += state[1] * coefficient;
+      x[k] += state[0] * coefficient;
+      previous[k] += state[1] * coefficient;
     }
-    leaf.corners[k] = x;
-    leaf.previousCorners[k] = previous;
   }
+  StreamCorners(leaf.corners, x);
+  StreamCorners(leaf.previousCorners, previous);
 }
 
 void CutSim::CopyLeafConstraints(OctreeCell& leaf) const {
@@ -131,23 +157,34 @@ OctreeCell* CutSim::BuiltLeafOf(int level0Cell) const {
 
 void CutSim::CopyVertexPositionsIntoOctree() {
   if (!built) return;
-  for (int level = numEmbeddedLevels; level >= 1; --level) InterpolatePositionsDown(level);
   // the corners read every vertex up to eight times: from a packed copy of
   // x and x^- rather than from the wide vertex records
   int vertices = vertexCount[0];
   level0States.resize(vertices);
+  for (int level = numEmbeddedLevels; level >= 1; --level) {
+    InterpolatePositionsDown(level, level == 1 ? level0States.data() : nullptr);
+  }
+  if (numEmbeddedLevels == 0) {
 #pragma omp parallel for schedule(static)
-  for (int v = 0; v < vertices; ++v) level0States[v] = {levelVertices[0][v].x, vertexHistory[0][v].previousX};
+    for (int v = 0; v < vertices; ++v) level0States[v] = {levelVertices[0][v].x, vertexHistory[0][v].previousX};
+  }
   // fixations and forces change far less often than positions: the leaves
   // get them again only when they differ from the last copy
   bool constraints = !LeafConstraintsCurrent();
   int cells = cellCount[0];
-#pragma omp parallel for schedule(static)
-  for (int c = 0; c < cells; ++c) {
-    if (OctreeCell* leaf = BuiltLeafOf(c)) {
-      CopyLeafCorners(*leaf);
-      if (constraints) CopyLeafConstraints(*leaf);
+#pragma omp parallel
+  {
+#pragma omp for schedule(static) nowait
+    for (int c = 0; c < cells; ++c) {
+      if (OctreeCell* leaf = BuiltLeafOf(c)) {
+        CopyLeafCorners(*leaf);
+        if (constraints) CopyLeafConstraints(*leaf);
+      }
     }
+#if defined(__SSE2__)
+    // this thread's streamed corners are in memory before the team ends
+    _mm_sfence();
+#endif
   }
   if (constraints) {
     copiedVertexFixed = vertexFixed[0];

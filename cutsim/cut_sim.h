@@ -166,7 +166,8 @@ class CutSim {
   void PropagateConstraints(int topLevel);
   void CopyVertexPositionsIntoOctree();
   void StoreCornerPositionsInOctree();
-  void InterpolatePositionsDown(int coarseLevel);
+  // Also writes x and x^- of the fine vertices to packed when it is given.
+  void InterpolatePositionsDown(int coarseLevel, std::array<Vec3d, 2>* packed = nullptr);
   void CopyLeafCorners(OctreeCell& leaf) const;
   void CopyLeafConstraints(OctreeCell& leaf) const;
   // True while every built leaf holds the level-0 fixations and forces.
