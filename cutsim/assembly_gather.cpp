@@ -110,7 +110,8 @@ void CutSim::GatherAssembly(int level) {
   const Mat3d* upper = rotatedElementBlocks.data();
   int upperCount = 36 * elements;
   std::vector<LevelVertex>& rows = levelVertices[level];
-  // each row writes only its own blocks and b; it reads its own inertia
+  // each row writes only its own blocks and b; it reads its own inertia and
+  // x of fixed vertices, which nobody writes here
 #pragma omp parallel for schedule(static)
   for (int i = 0; i < vertices; ++i) {
     LevelVertex& row = rows[i];
@@ -137,6 +138,7 @@ void CutSim::GatherAssembly(int level) {
       b += rotatedRestForces[gatherForceTerms[t].corner] * gatherForceTerms[t].weight;
     }
     row.b = b;
+    ApplyRowFixation(level, i);
   }
 }
 

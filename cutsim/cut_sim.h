@@ -245,6 +245,9 @@ class CutSim {
   void ComputeRotations(int level);
   void Assemble(int level, bool structureChangedNow, bool record);
   void ApplyFixations(int level);
+  // The fixations of one wired row: E * I for a fixed vertex, fixed columns
+  // of a free row moved to its right-hand side.
+  void ApplyRowFixation(int level, int i);
   void AssembleRightHandSide(int level);
   Mat3d ElementRotation(int level, int element) const;
   void AssembleElement(int level, int element);

@@ -257,8 +257,11 @@ void CutSim::ComputeElementMatrices() {
 
 void CutSim::ComputeRestForces() {
   int u = numEmbeddedLevels;
-  restForces.resize(cellCount[u]);
-  for (int e = 0; e < cellCount[u]; ++e) {
+  int elements = cellCount[u];
+  restForces.resize(elements);
+  // every element writes only its own forces
+#pragma omp parallel for schedule(static)
+  for (int e = 0; e < elements; ++e) {
     Vec3d rest[8];
     for (int k = 0; k < 8; ++k) {
       Vec3i p = CornerPosition(u, e, k);

@@ -235,8 +235,8 @@ void CutSim::Assemble(int level, bool structureChangedNow, bool record) {
   }
   bool replay = !structureChangedNow && !scatterPositions[level].empty();
   if (replay && ((gatherLevel == level && AssemblyGatherFitsRows(level)) || BuildAssemblyGather(level))) {
+    // the gather applies the fixations to each row it completes
     GatherAssembly(level);
-    ApplyFixations(level);
     return;
   }
   // the scatter runs sequentially in element order, so sums do not depend on
@@ -255,30 +255,34 @@ void CutSim::Assemble(int level, bool structureChangedNow, bool record) {
 }
 
 void CutSim::ApplyFixations(int level) {
-  std::vector<LevelVertex>& rows = levelVertices[level];
-  const std::vector<uint8_t>& fixed = vertexFixed[level];
   int n = vertexCount[level];
   // each iteration writes only its own row and b; it reads x of fixed
   // vertices, which nobody writes here
 #pragma omp parallel for schedule(static)
   for (int i = 0; i < n; ++i) {
     WireRow(level, i);
-    LevelVertex& row = rows[i];
-    if (fixed[i]) {
-      for (int p = 0; p < row.count; ++p) {
-        Mat3d block;
-        if (row.columns[p] == i) block(0, 0) = block(1, 1) = block(2, 2) = E;
-        row.blocks[p] = block;
-      }
-      row.b = row.x * E;
-      continue;
-    }
+    ApplyRowFixation(level, i);
+  }
+}
+
+void CutSim::ApplyRowFixation(int level, int i) {
+  std::vector<LevelVertex>& rows = levelVertices[level];
+  const std::vector<uint8_t>& fixed = vertexFixed[level];
+  LevelVertex& row = rows[i];
+  if (fixed[i]) {
     for (int p = 0; p < row.count; ++p) {
-      int j = row.columns[p];
-      if (!fixed[j]) continue;
-      row.b -= MulVec(row.blocks[p], rows[j].x);
-      row.blocks[p] = Mat3d();
+      Mat3d block;
+      if (row.columns[p] == i) block(0, 0) = block(1, 1) = block(2, 2) = E;
+      row.blocks[p] = block;
     }
+    row.b = row.x * E;
+    return;
+  }
+  for (int p = 0; p < row.count; ++p) {
+    int j = row.columns[p];
+    if (!fixed[j]) continue;
+    row.b -= MulVec(row.blocks[p], rows[j].x);
+    row.blocks[p] = Mat3d();
   }
 }
 
