@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <omp.h>
 
 #include "support/cutsim_body.h"
 
@@ -199,6 +200,45 @@ TEST(CopyVertexPositionsIntoOctree, ChangedConstraintsAndRebuiltLeavesGetThemAga
   }
   sim.CopyVertexPositionsIntoOctree();
   expectLeavesHoldConstraints("after a build");
+}
+
+// The packed corner representations list every corner's representation in
+// cell and corner order, whatever the number of threads that made them.
+TEST(BuildLevel0CornerStencils, ListsEveryCornerInOrderOnAnyThreadCount) {
+  auto body = BuildBody(BoxMesh({0, 0, 0}, {8, 6, 6}), Levels(4, 2));
+  ASSERT_TRUE(body);
+  CutSim& sim = *body->sim;
+  int threads = omp_get_max_threads();
+  std::vector<int32_t> start[2], vertex[2];
+  std::vector<double> coefficient[2];
+  for (int run = 0; run < 2; ++run) {
+    omp_set_num_threads(run == 0 ? 1 : 2);
+    sim.BuildLevel0CornerStencils();
+    start[run] = sim.level0StencilStart;
+    vertex[run] = sim.level0StencilVertex;
+    coefficient[run] = sim.level0StencilCoefficient;
+  }
+  omp_set_num_threads(threads);
+  EXPECT_EQ(start[0], start[1]);
+  EXPECT_EQ(vertex[0], vertex[1]);
+  EXPECT_EQ(coefficient[0], coefficient[1]);
+  int cells = sim.cellCount[0], hangingEntries = 0;
+  ASSERT_EQ(start[1].size(), 8 * static_cast<size_t>(cells) + 1);
+  EXPECT_EQ(start[1].back(), static_cast<int32_t>(vertex[1].size()));
+  CornerStencil stencil;
+  for (int c = 0; c < cells; ++c) {
+    for (int k = 0; k < 8; ++k) {
+      sim.CornerRepresentation(0, c, k, stencil);
+      size_t corner = 8 * static_cast<size_t>(c) + k;
+      ASSERT_EQ(start[1][corner + 1] - start[1][corner], stencil.count) << c << " " << k;
+      for (int n = 0; n < stencil.count; ++n) {
+        EXPECT_EQ(vertex[1][start[1][corner] + n], stencil.vertex[n]);
+        EXPECT_EQ(coefficient[1][start[1][corner] + n], stencil.coefficient[n]);
+      }
+      if (stencil.count > 1) ++hangingEntries;
+    }
+  }
+  EXPECT_GT(hangingEntries, 0);
 }
 
 // Every leaf stores the corners of the simulation element containing it.
